@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -167,6 +168,27 @@ TEST(SeedBytesTest, WritesOnlyTheTwoSeedBytesAndVaries) {
   }
   // Back-to-back calls must not repeat one pair (the clock alone would).
   EXPECT_GT(seen.size(), 32u);
+}
+
+TEST(SeedBytesTest, ConcurrentCallersEachGetTheirOwnBufferRight) {
+  // The link's threads and the table loader scramble at the same time.
+  std::vector<int> failures(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      const std::string text(300 + t, static_cast<char>('a' + t));
+      for (int k = 0; k < 200; ++k) {
+        Bytes b;
+        TextToScrambled(text, b, 1);
+        Bytes c(b.size() + 2);
+        SeedBytes(c);
+        Scramble(b, 1);
+        if (std::string(b.begin() + 2, b.end()) != text) ++failures[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 TEST(TextToBytesTest, CopiesOrKeeps) {
