@@ -77,6 +77,7 @@ TEST(JsonGetValueTest, Cases) {
       {"missing key", R"({"a":1})", "b", ""},
       {"key must be quoted exactly", R"({"ab":1})", "a", ""},
       {"key at end of text", R"({"a":)", "a", ""},
+      {"spaced form only when no compact one", R"({"k" :1,"k":2})", "k", "2"},
       {"two blanks before colon not found", R"({"a"  :1})", "a", ""},
       {"empty text", "", "a", ""},
       {"high bytes in value", "{\"n\":\"\xCE\xE1\xFA\xE5\xEA\xF2\"}", "n",
