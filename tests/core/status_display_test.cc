@@ -5,7 +5,7 @@
 #include "core/daily_log.h"
 #include "core/date_time_text.h"
 #include "core_test_support.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <fstream>
 #include <sstream>
