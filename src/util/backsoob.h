@@ -24,8 +24,8 @@ class TBackSoobString {
   // it (5000 times 1 ms by default). A file that does not exist is not waited for.
   void SetOpenRetries(int32_t retries, std::chrono::milliseconds pause);
 
-  // Reads or creates the index file. Called once, before the link thread starts. An index file
-  // that cannot be created throws std::filesystem::filesystem_error.
+  // Reads or creates the index file. Called once, before the link thread starts. A folder or
+  // index file that cannot be created throws std::filesystem::filesystem_error.
   void Load();
   // Copies the oldest message without removing it; false and an empty text when there is none
   // or its record is damaged. A record of length 0 gives true and an empty text.

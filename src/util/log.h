@@ -1,7 +1,8 @@
 #pragma once
 // Diagnostic log writer: producers push finished lines into Queue; a thread of its own appends
-// them every 50 ms to <base>/logs/<Prefix>_yyyymmdd.log and deletes files older than KeepDays
-// once per calendar day. Producers never touch the disk.
+// them to <base>/logs/<Prefix>_yyyymmdd.log (a first line at once, then at most one file open
+// per 50 ms while lines keep coming) and deletes files older than KeepDays once per calendar
+// day. Producers never touch the disk.
 
 #include <atomic>
 #include <cstdint>
