@@ -189,6 +189,7 @@ TEST_F(LinkTest, RefusalWaitsThirtySecondsAndAcceptanceRestoresFourSeconds) {
   Sent();
   FromServer(MakeText(1, "{\"$c$\":\"accessdenied\"}"));
   Step();
+  Sent();  // its acknowledgement
   EXPECT_TRUE(link->AccessDenied.load());
   EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"accessdenied\"}"});
   Advance(30000ms);
@@ -276,9 +277,12 @@ TEST_F(LinkTest, SingleAddressResetStaysOnIt) {
   Make("10.0.0.1");
   Register();
   Sent();
-  Advance(10001ms);
+  Advance(10000ms);
+  Sent();
+  Advance(1ms);
   auto sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
+  EXPECT_NE(Decode(sent[0].Data).Data.find("\"$c$\":\"reg\""), std::string::npos);
   EXPECT_EQ(sent[0].To.Address, kAddr1);
 }
 

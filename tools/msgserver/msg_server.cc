@@ -25,7 +25,9 @@ MsgServer::~MsgServer() { Stop(); }
 
 bool MsgServer::Chance(double fraction) {
   if (fraction <= 0.0) return false;
-  return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < fraction;
+  const bool hit = std::uniform_real_distribution<double>(0.0, 1.0)(random_) < fraction;
+  if (hit) ++dropped_;
+  return hit;
 }
 
 void MsgServer::Send(std::span<const uint8_t> datagram) {

@@ -65,6 +65,8 @@ class MsgServer {
   // Messages whose "$c$" is name.
   int CountOf(const std::string& name);
   int64_t AcksReceived() const { return acks_received_.load(); }
+  // Datagrams the loss simulation threw away, both ways.
+  int64_t Dropped() const { return dropped_.load(); }
   int64_t ChunksSent() const { return chunks_sent_.load(); }
   // Outgoing transfers fully acknowledged by the link.
   int64_t TransfersDone() const { return transfers_done_.load(); }
@@ -98,6 +100,7 @@ class MsgServer {
   int64_t counter_ = 0;
   Bytes send_buffer_;
   std::atomic<int64_t> acks_received_{0};
+  std::atomic<int64_t> dropped_{0};
   std::atomic<int64_t> chunks_sent_{0};
   std::atomic<int64_t> transfers_done_{0};
   std::atomic<bool> stop_{false};
