@@ -62,6 +62,7 @@ void client_udp::RequestKeepalive() {
 
 void client_udp::Start() {
   if (!Usable() || thread_.joinable()) return;
+  receiver_->Polling = PlainPolling;
   receiver_->Start();
   thread_ = std::thread([this] { Run(); });
 }
@@ -69,6 +70,10 @@ void client_udp::Start() {
 void client_udp::Run() {
   while (!stop_.load()) {
     if (Iterate()) continue;
+    if (PlainPolling) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
     const uint64_t due = NextWake();
     const uint64_t now = TickCount(clock_);
     if (due > now) wakeup_.WaitFor(std::chrono::nanoseconds(due - now + kWakeSlack));
@@ -198,9 +203,15 @@ bool client_udp::Transfers(uint64_t now) {
   // A file waiting in FileQueue goes before any message.
   if (!Window.TransferActive && Sync != nullptr) started = Sync->StartFileTransfer(now);
   if (!Window.TransferActive && OutQueue.Peek(command_)) {
-    LogLine(">>>> " + command_);
+    std::string line;
+    line.reserve(5 + command_.size());
+    line.append(">>>> ").append(command_);
+    LogLine(std::move(line));
     ++MessageCounter;
-    Window.StartMessage(command_, MessageCounter);
+    // The head stays queued until acknowledged; the window keeps its own copy, so this one
+    // can move (large messages are copied as rarely as possible).
+    Window.StartMessage(std::move(command_), MessageCounter);
+    command_.clear();
     started = true;
   }
   if (!Window.TransferActive) return started;

@@ -54,6 +54,8 @@ class client_udp {
   std::string Version = "0.0.0.0";
   TAQueue* Queues = nullptr;  // read and updated under Lock
   TableSync* Sync = nullptr;
+  // Benchmark baseline only: the threads poll every 1 ms instead of waiting for work.
+  bool PlainPolling = false;
 
   // Status for the owner.
   std::atomic<bool> Enabled{false};

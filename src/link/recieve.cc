@@ -90,7 +90,12 @@ void recieve::Start() {
 void recieve::Run() {
   DatagramSocket* socket = channel_.Socket();
   while (!stop_.load()) {
-    if (!Pass()) socket->WaitReadable(std::chrono::milliseconds(500));
+    if (Pass()) continue;
+    if (Polling) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } else {
+      socket->WaitReadable(std::chrono::milliseconds(500));
+    }
   }
 }
 

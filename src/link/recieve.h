@@ -33,6 +33,8 @@ class recieve {
 
   // Lowest message number still new; written by the protocol thread only.
   std::atomic<int64_t> ExpectedNumber{0};
+  // Benchmark baseline only: sleep 1 ms when nothing is waiting instead of waiting on the socket.
+  bool Polling = false;
 
   // Reads and handles at most one datagram; false when none was waiting.
   bool Pass();

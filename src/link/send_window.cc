@@ -50,7 +50,8 @@ void SendWindow::StartFile(int64_t number, int64_t size) {
 }
 
 int32_t SendWindow::FreeSlot() const {
-  for (int32_t i = 0; i < window_size_ && i < static_cast<int32_t>(slots_.size()); ++i) {
+  if (used_ >= static_cast<int32_t>(slots_.size())) return -1;
+  for (int32_t i = free_hint_; i < window_size_ && i < static_cast<int32_t>(slots_.size()); ++i) {
     if (!slots_[static_cast<size_t>(i)].Used()) return i;
   }
   return -1;
@@ -73,6 +74,8 @@ bool SendWindow::PlaceChunk(std::span<const uint8_t> data) {
   s.SentAt = 0;
   ++NextChunk;
   ++used_;
+  free_hint_ = i + 1;
+  next_due_ = 0;
   return true;
 }
 
@@ -90,16 +93,22 @@ int32_t SendWindow::FillMessage() {
 }
 
 bool SendWindow::Resend(uint64_t now, const SendFn& send) {
-  if (!TransferActive) return true;
+  if (!TransferActive || now < next_due_) return true;
   const uint64_t interval =
       static_cast<uint64_t>(std::max(Rto, kMinResendMs)) * static_cast<uint64_t>(ticks_per_ms_);
+  uint64_t next = UINT64_MAX;
   for (SendSlot& s : slots_) {
-    if (!s.Used() || now < s.Deadline) continue;
-    s.Deadline = now + interval;
-    if (++s.Sends > kMaxSends) return false;
-    send(s);
-    s.SentAt = now;
+    if (!s.Used()) continue;
+    if (now >= s.Deadline) {
+      s.Deadline = now + interval;
+      if (++s.Sends > kMaxSends) return false;
+      if (s.Sends > 1) ++Resends;
+      send(s);
+      s.SentAt = now;
+    }
+    next = std::min(next, s.Deadline);
   }
+  next_due_ = next;
   return true;
 }
 
@@ -116,6 +125,7 @@ bool SendWindow::OnAck(int64_t number, int32_t chunk, uint64_t now) {
     }
     s = SendSlot();
     --used_;
+    free_hint_ = std::min(free_hint_, static_cast<int32_t>(&s - slots_.data()));
     TrimTail();
     return true;
   }
@@ -146,16 +156,15 @@ void SendWindow::AdaptAfterFile(uint64_t now) {
 bool SendWindow::Complete() const { return TransferActive && !ChunksToPlace() && used_ == 0; }
 
 uint64_t SendWindow::NextDeadline() const {
-  uint64_t next = 0;
-  for (const SendSlot& s : slots_) {
-    if (s.Used() && (next == 0 || s.Deadline < next)) next = s.Deadline == 0 ? 1 : s.Deadline;
-  }
-  return next;
+  if (used_ == 0) return 0;
+  return std::max<uint64_t>(next_due_, 1);
 }
 
 void SendWindow::FreeAll() {
   for (SendSlot& s : slots_) s = SendSlot();
   used_ = 0;
+  next_due_ = UINT64_MAX;
+  free_hint_ = 0;
 }
 
 void SendWindow::Reset() {

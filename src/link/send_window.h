@@ -51,6 +51,8 @@ class SendWindow {
   uint32_t SampleSum = 0;
   uint32_t SampleCount = 0;
   uint64_t LastAdaptTime = 0;
+  // Sends of chunks that had been sent before (a figure for benchmarks and diagnostics).
+  uint64_t Resends = 0;
 
   int32_t WindowSize() const { return window_size_; }
   // Grows with free slots; a shrink never drops a slot that still holds a chunk (such slots
@@ -97,6 +99,10 @@ class SendWindow {
   int64_t ticks_per_ms_;
   int32_t window_size_ = kMinWindow;
   int32_t used_ = 0;
+  // Lower bound of the used slots' deadlines, so an iteration with nothing due skips the scan.
+  uint64_t next_due_ = UINT64_MAX;
+  // No free slot inside the window lies below this index.
+  int32_t free_hint_ = 0;
   std::vector<SendSlot> slots_;
 };
 

@@ -98,7 +98,9 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
     return;
   }
   if (completed_.count(h.MessageNumber) != 0) return;
-  Reassembly& r = incoming_[h.MessageNumber];
+  auto [it, fresh] = incoming_.try_emplace(h.MessageNumber);
+  if (fresh) first_chunk_time_ = TickCount(clock_);
+  Reassembly& r = it->second;
   if (r.Add(h, data) != Reassembly::Result::kComplete) return;
   const Bytes whole = r.Take();
   incoming_.erase(h.MessageNumber);

@@ -71,6 +71,8 @@ class MsgServer {
   // Outgoing transfers fully acknowledged by the link.
   int64_t TransfersDone() const { return transfers_done_.load(); }
   bool Idle();  // nothing queued or in flight
+  // Ticks at which the first chunk of the latest multi-chunk message from the link arrived.
+  uint64_t FirstChunkTime() const { return first_chunk_time_.load(); }
   Endpoint LocalEndpoint() const { return socket_->LocalEndpoint(); }
 
  private:
@@ -101,6 +103,7 @@ class MsgServer {
   Bytes send_buffer_;
   std::atomic<int64_t> acks_received_{0};
   std::atomic<int64_t> dropped_{0};
+  std::atomic<uint64_t> first_chunk_time_{0};
   std::atomic<int64_t> chunks_sent_{0};
   std::atomic<int64_t> transfers_done_{0};
   std::atomic<bool> stop_{false};
