@@ -62,16 +62,18 @@ void StoreElement(std::vector<T>& v, size_t row, const uint8_t* p, size_t width)
 }
 
 void GrowColumn(FieldGFB& f, size_t rows) {
-  auto grow = [rows](auto& v, size_t n) {
+  auto grow = [](auto& v, size_t n) {
     if (v.size() < n) v.resize(n);
-    (void)rows;
   };
   Stru_Data& d = f.Data;
   switch (f.FieldType) {
     case kTypeInt:
     case kTypeHexInt:
-    case kTypePoolText:
       grow(d.Ints, rows);
+      break;
+    case kTypePoolText:
+      // A zero offset would show the pool's first text in every new row: new rows have none.
+      if (d.Ints.size() < rows) d.Ints.resize(rows, -1);
       break;
     case kTypeShortText:
     case kTypeRawBytes:

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tables/table_format.h"
+#include "util/json.h"
 
 namespace ab {
 
@@ -145,16 +146,17 @@ std::string BuildTextTable(const TableData& t) {
     if (!first) out += ',';
     first = false;
     out += "\"" + f.Name + "\":\"";
+    std::string values;
     for (int32_t r = 0; r < t.RowCount; ++r) {
-      if (r) out += ',';
+      if (r) values += ',';
       auto i = static_cast<size_t>(r);
       if (f.Type == kTypeInt) {
-        out += std::to_string(i < f.Numbers.size() ? f.Numbers[i] : 0);
+        values += std::to_string(i < f.Numbers.size() ? f.Numbers[i] : 0);
       } else if (i < f.Texts.size() && f.Texts[i]) {
-        out += *f.Texts[i];
+        values += *f.Texts[i];
       }
     }
-    out += "\"";
+    out += JsonEscape(values) + "\"";
   }
   out += "}}";
   return out;
