@@ -241,7 +241,7 @@ void TBaseClient::LoadCache() {
     FieldGFB& f = *Fields[static_cast<size_t>(AddField(d))];
     if (!SafeFileName(f.FieldName)) continue;
     std::filesystem::path column_path = CacheDir() / (f.FieldName + ".cache");
-    if (!std::filesystem::is_regular_file(column_path, ec)) continue;
+    if (!std::filesystem::exists(column_path, ec)) continue;
     Bytes file;
     {
       FilePtr cf = OpenShared(column_path, OpenSharedAttempts);

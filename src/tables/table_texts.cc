@@ -118,7 +118,10 @@ std::string SecondsText(uint32_t seconds) {
 }
 
 std::optional<int32_t> ParseInt32(std::string_view text) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (!text.empty() && text[0] == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text[0] == '-') return std::nullopt;
+  }
   if (text.empty() || text[0] == '+') return std::nullopt;
   int32_t v = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);

@@ -68,7 +68,7 @@ TEST_F(BaseClientTest, RecordIndexSelectsCursorRow) {
   EXPECT_EQ(t->FieldByName("v")->AsInteger(), 9);
   t->FieldAtRow(3, 1);
   EXPECT_EQ(t->FieldByName("v")->AsInteger(), 9);  // back on the cursor row
-  t->SetRecordIndex(3);                              // beyond the view: ignored
+  t->SetRecordIndex(3);                            // beyond the view: ignored
   EXPECT_EQ(t->RecordIndex(), 2);
   EXPECT_EQ(t->CursorRow(), 3);
 }

@@ -18,17 +18,17 @@ FieldData Coded(std::string name, uint8_t type, std::vector<int64_t> codes,
 
 // Two rows holding one value of every column type.
 TableData AllTypes() {
-  return MakeTable(
-      "all", {1, 2}, {0, 0},
-      {IntField("i1", {-42, 7}), TextField("s2", 2, 10, {"123", "abc"}), IntField("b3", {200, 0}, 3),
-       IntField("t4", {5, 0}, 4), IntField("w5", {65535, 1}, 5),
-       RealField("f6", 6, {0.1, -2.7}), RealField("d7", 7, {1234.5, 1e20}),
-       IntField("c8", {4294967295, 12}, 8), IntField("r_dt", {86400 + 3661, 0}, 8),
-       RealField("dt9", 9, {36526.5, 0}), TextField("x11", 11, 3, {std::string("\x01\x00\xff", 3), ""}),
-       IntField("l13", {-9000000000, 0}, 13), IntField("h21", {255, -1}, 21),
-       TextField("p24", 24, 4, {"77", std::nullopt}), IntField("s25", {86400, 59}, 25),
-       Coded("c15", 15, {3, 9}, {{3, "three"}, {4, "four"}}),
-       Coded("c16", 16, {0, 4}, {{4, "vier"}})});
+  return MakeTable("all", {1, 2}, {0, 0},
+                   {IntField("i1", {-42, 7}), TextField("s2", 2, 10, {"123", "abc"}),
+                    IntField("b3", {200, 0}, 3), IntField("t4", {5, 0}, 4),
+                    IntField("w5", {65535, 1}, 5), RealField("f6", 6, {0.1, -2.7}),
+                    RealField("d7", 7, {1234.5, 1e20}), IntField("c8", {4294967295, 12}, 8),
+                    IntField("r_dt", {86400 + 3661, 0}, 8), RealField("dt9", 9, {36526.5, 0}),
+                    TextField("x11", 11, 3, {std::string("\x01\x00\xff", 3), ""}),
+                    IntField("l13", {-9000000000, 0}, 13), IntField("h21", {255, -1}, 21),
+                    TextField("p24", 24, 4, {"77", std::nullopt}), IntField("s25", {86400, 59}, 25),
+                    Coded("c15", 15, {3, 9}, {{3, "three"}, {4, "four"}}),
+                    Coded("c16", 16, {0, 4}, {{4, "vier"}})});
 }
 
 class FieldGFBTest : public TableTest {};

@@ -172,8 +172,9 @@ TEST_F(RowChangeTest, LoadRequestOncePerRegistration) {
   TBaseC tables;
   AddTable(tables, Dir(), "otvl", "", "", false, false);
   TBaseClient& t = *tables[0];
-  EXPECT_EQ(t.BuildLoadRequest(),
-            R"({"$c$":"database","command":"gettableraw","refresh":1,"name":"otvl","md5":{},"filter":{}})");
+  EXPECT_EQ(
+      t.BuildLoadRequest(),
+      R"({"$c$":"database","command":"gettableraw","refresh":1,"name":"otvl","md5":{},"filter":{}})");
   EXPECT_TRUE(t.RequestBuilt);
   EXPECT_EQ(t.BuildLoadRequest(), "");
   AddTable(tables, Dir(), "otvl", "a", "\"k\":\"v\"", false, false);

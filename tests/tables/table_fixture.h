@@ -1,6 +1,7 @@
 #pragma once
 // Small tables built in code and loaded through the raw form, for the table tests.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>

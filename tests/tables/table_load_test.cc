@@ -95,8 +95,10 @@ TEST_F(TableLoadTest, StructureOnlyAcceptsNameAsSubstring) {
     std::string file_name, table;
     bool structure_only, accepted;
   };
-  const Case cases[] = {{"otvl", "otvls", true, true},  {"otvls", "otvl", true, false},
-                        {"otvl", "otvls", false, false}, {"otvl", "otvl", false, true},
+  const Case cases[] = {{"otvl", "otvls", true, true},
+                        {"otvls", "otvl", true, false},
+                        {"otvl", "otvls", false, false},
+                        {"otvl", "otvl", false, true},
                         {"", "otvl", true, false}};
   for (const Case& c : cases) {
     TableData d = Sample();
@@ -152,8 +154,8 @@ TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
   struct Case {
     const char* name;
     Bytes bytes;
-    size_t fields;        // fields added
-    bool first_present;   // n_abs block read before the fault
+    size_t fields;       // fields added
+    bool first_present;  // n_abs block read before the fault
   };
   const Case cases[] = {
       {"header cut short", Bytes(good.begin(), good.begin() + 10), 0, false},
@@ -211,9 +213,9 @@ TEST_F(TableLoadTest, PoolOffsetsOutsideThePoolReadEmpty) {
 }
 
 TEST_F(TableLoadTest, TextFormFillsTypeOneAndTwentyFourOnly) {
-  TableData d = MakeTable("otvl", {5, 6}, {0, 0},
-                          {TextField("memo", 24, 4, {"\"quoted\"", "plain"}),
-                           IntField("v", {-3, 12})});
+  TableData d =
+      MakeTable("otvl", {5, 6}, {0, 0},
+                {TextField("memo", 24, 4, {"\"quoted\"", "plain"}), IntField("v", {-3, 12})});
   auto t = Empty("otvl");
   t->RawFile = false;
   auto path = WriteFile("t.json", BuildTextTable(d));

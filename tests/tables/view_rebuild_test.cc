@@ -30,8 +30,7 @@ TEST_F(ViewRebuildTest, SortPadsShortTextsWithZeros) {
 }
 
 TEST_F(ViewRebuildTest, Type2SortIsUnpaddedAndCaseInsensitive) {
-  auto t = Load(MakeTable("t", {1, 2, 3}, {0, 0, 0},
-                          {TextField("s", 2, 12, {"b", "Ab", "aa"})}));
+  auto t = Load(MakeTable("t", {1, 2, 3}, {0, 0, 0}, {TextField("s", 2, 12, {"b", "Ab", "aa"})}));
   t->Sort = "s";
   t->SetSorted(true);
   EXPECT_THAT(t->View(), ElementsAre(3, 2, 1));
@@ -73,9 +72,8 @@ TEST_F(ViewRebuildTest, IntegerAndByteOperators) {
     uint8_t op;
     std::vector<int32_t> view;
   };
-  const Case cases[] = {{2, 0, {2}},    {2, 1, {1, 3}}, {2, 2, {1}},     {2, 3, {3}},
-                        {2, 4, {1, 2}}, {2, 5, {2, 3}}, {2, 6, {1, 2, 3}}, {3, 3, {3}},
-                        {3, 2, {1}}};
+  const Case cases[] = {{2, 0, {2}},    {2, 1, {1, 3}},    {2, 2, {1}}, {2, 3, {3}}, {2, 4, {1, 2}},
+                        {2, 5, {2, 3}}, {2, 6, {1, 2, 3}}, {3, 3, {3}}, {3, 2, {1}}};
   for (const Case& c : cases) {
     for (auto& f : t->Fields) f->SetFilterText("");
     FieldGFB& f = *t->Fields[static_cast<size_t>(c.field)];
@@ -89,8 +87,8 @@ TEST_F(ViewRebuildTest, IntegerAndByteOperators) {
 }
 
 TEST_F(ViewRebuildTest, TextFilterModes) {
-  auto t = Load(MakeTable("t", {1, 2, 3}, {0, 0, 0},
-                          {TextField("s", 2, 16, {"Alpha", "beta", "al"})}));
+  auto t =
+      Load(MakeTable("t", {1, 2, 3}, {0, 0, 0}, {TextField("s", 2, 16, {"Alpha", "beta", "al"})}));
   FieldGFB& f = *t->Fields[2];
   f.SetFilterText("on");
   struct Case {
@@ -99,13 +97,21 @@ TEST_F(ViewRebuildTest, TextFilterModes) {
     std::vector<int32_t> view;
   };
   const Case cases[] = {
-      {0, 0, "lph", {1}},   {0, 1, "ta", {2}},       {0, 2, "al", {1, 3}},
-      {0, 3, "al", {3}},    {1, 3, "al", {1, 2}},    {0, 0, "", {}},
+      {0, 0, "lph", {1}},
+      {0, 1, "ta", {2}},
+      {0, 2, "al", {1, 3}},
+      {0, 3, "al", {3}},
+      {1, 3, "al", {1, 2}},
+      {0, 0, "", {}},
       {1, 0, "", {1, 2, 3}},
       // "al" is shorter than "pha": no match for 0, a match for 1.
-      {0, 1, "pha", {1}},   {1, 1, "pha", {2, 3}},
-      {2, 0, "alpha", {3}}, {3, 0, "al", {1, 2}},    {4, 0, "alpha", {1, 3}},
-      {5, 0, "b", {2}},     {0, 7, "x", {1, 2, 3}},
+      {0, 1, "pha", {1}},
+      {1, 1, "pha", {2, 3}},
+      {2, 0, "alpha", {3}},
+      {3, 0, "al", {1, 2}},
+      {4, 0, "alpha", {1, 3}},
+      {5, 0, "b", {2}},
+      {0, 7, "x", {1, 2, 3}},
   };
   for (const Case& c : cases) {
     f.FilterOperator = c.op;
