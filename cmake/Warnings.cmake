@@ -1,9 +1,11 @@
 # Warnings for our own targets only; third-party headers come in as system includes.
 add_library(ab_warnings INTERFACE)
-target_compile_options(ab_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local
+target_compile_options(ab_warnings INTERFACE -Wall -Wextra -Wpedantic
   -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-  target_compile_options(ab_warnings INTERFACE -Wthread-safety)
+  target_compile_options(ab_warnings INTERFACE -Wthread-safety -Wshadow-uncaptured-local)
+else()
+  target_compile_options(ab_warnings INTERFACE -Wshadow=local)
 endif()
 
 # ab_library(<name> [DEPS ...]): a library from every .cc in the current folder.
