@@ -179,6 +179,9 @@ void HttpServer::ListenLoop() {
     connections_.push_back(std::move(conn));
     raw->thread = std::thread([this, raw] {
       Serve(*raw);
+      // Closed here rather than when reaped, so that a dropped request ends at once.
+      error_code close_ec;
+      raw->stream.socket().close(close_ec);
       {
         std::lock_guard done_lock(mutex_);
         raw->finished = true;

@@ -26,9 +26,13 @@ inline std::string Cp(std::string_view utf8) {
       continue;
     }
     unsigned cp = ((c & 0x1f) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3f);
-    if (cp == 0x401) out.push_back('\xa8');
-    else if (cp == 0x451) out.push_back('\xb8');
-    else out.push_back(static_cast<char>(cp - 0x410 + 0xc0));
+    if (cp == 0x401) {
+      out.push_back('\xa8');
+    } else if (cp == 0x451) {
+      out.push_back('\xb8');
+    } else {
+      out.push_back(static_cast<char>(cp - 0x410 + 0xc0));
+    }
   }
   return out;
 }

@@ -126,7 +126,9 @@ TEST_F(PictureTest, NamesReachingOutsideTempAreRefusedWithoutCommand) {
 TEST_F(PictureTest, SecondRequestSendsItsCommandOnlyAfterTheFirstIsAnswered) {
   ctx_.OnPush = [&](const std::string& command) {
     // The first request must have left its wait before the second asks for a file.
-    if (command.find("2.jpg") != std::string::npos) EXPECT_EQ(signal_.Waiters(), 0);
+    if (command.find("2.jpg") != std::string::npos) {
+      EXPECT_EQ(signal_.Waiters(), 0);
+    }
   };
   std::string first, second;
   std::thread a([&] { first = Get("/GetPicture&n=5"); });
