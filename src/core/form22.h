@@ -55,7 +55,7 @@ class TForm22 final : public WebContext {
   void Timer3Timer();
 
   StatusDisplay& Display() { return display_; }
-  const Settings& Config() const { return settings_; }
+  const ab::Settings& Config() const { return settings_; }
   client_udp* ServerLink() { return link_.get(); }
   ControllerTables& Controller() { return tables_; }
   TAQueue& Queues() { return queues_; }

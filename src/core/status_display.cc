@@ -23,26 +23,11 @@ void StatusDisplay::PostStatusLine(std::string text) {
   if (posted_lines_.size() < kMaxMemoLines) posted_lines_.push_back(std::move(text));
 }
 
-void StatusDisplay::PostLastBgRequest(std::string text) {
-  std::lock_guard lock(posted_mutex_);
-  posted_bg_ = std::move(text);
-  has_bg_ = true;
-}
-
-void StatusDisplay::PostLastMesRequest(std::string text) {
-  std::lock_guard lock(posted_mutex_);
-  posted_mes_ = std::move(text);
-  has_mes_ = true;
-}
-
 void StatusDisplay::DrainPosted() {
   std::vector<std::string> lines;
   {
     std::lock_guard lock(posted_mutex_);
     lines.swap(posted_lines_);
-    if (has_bg_) Label8.Text = std::move(posted_bg_);
-    if (has_mes_) Label14.Text = std::move(posted_mes_);
-    has_bg_ = has_mes_ = false;
   }
   for (const auto& line : lines) AddStatusLine(line);
 }

@@ -31,10 +31,8 @@ class StatusDisplay {
   // Drops the first memo line when more than 1000 are held, then appends "<date time> <text>".
   void AddStatusLine(const std::string& text);
 
-  // Any thread: a status line or a last-request text to be shown on the next tick.
+  // Any thread: a status line to be shown on the next tick.
   void PostStatusLine(std::string text);
-  void PostLastBgRequest(std::string text);
-  void PostLastMesRequest(std::string text);
   // GUI thread: applies what other threads posted.
   void DrainPosted();
 
@@ -68,10 +66,6 @@ class StatusDisplay {
 
   std::mutex posted_mutex_;
   std::vector<std::string> posted_lines_;
-  std::string posted_bg_;
-  std::string posted_mes_;
-  bool has_bg_ = false;
-  bool has_mes_ = false;
 };
 
 // 16 x 16 RGB pixels of the link icon: a white square with a frame and thin vertical strokes in

@@ -23,7 +23,7 @@ std::string Fixed4(const char* format, double value) {
 }  // namespace
 
 StatusTicker::StatusTicker(LinkPort& link, HttpServerPort& http, StatusDisplay& display,
-                           RequestCounters& counters, std::mutex& lock, const TFQueueC& cursor,
+                           WebCounters& counters, std::mutex& lock, const TFQueueC& cursor,
                            const Clock& clock, bool bg_on, bool mes_on)
     : link_(link),
       http_(http),
@@ -95,6 +95,12 @@ void StatusTicker::Timer2Timer() {
   }
 
   display_.Label6.Text = std::to_string(counters_.BgRequests.load());
+  if (const int64_t wall = counters_.BgLastRequestWall.load(); wall != 0)
+    display_.Label8.Text = FormatDateTime(Clock::WallTime(
+        std::chrono::duration_cast<Clock::WallTime::duration>(std::chrono::nanoseconds(wall))));
+  if (const int64_t wall = counters_.MesLastRequestWall.load(); wall != 0)
+    display_.Label14.Text = FormatDateTime(Clock::WallTime(
+        std::chrono::duration_cast<Clock::WallTime::duration>(std::chrono::nanoseconds(wall))));
   int64_t waiting;
   {
     std::lock_guard lock(lock_);

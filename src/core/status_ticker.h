@@ -7,10 +7,10 @@
 #include <mutex>
 
 #include "core/link_port.h"
-#include "core/request_counters.h"
 #include "core/status_display.h"
 #include "util/clock.h"
 #include "util/queue.h"
+#include "web/web_context.h"
 
 namespace ab {
 
@@ -18,7 +18,7 @@ class StatusTicker {
  public:
   // lock guards cursor; all references must outlive the ticker.
   StatusTicker(LinkPort& link, HttpServerPort& http, StatusDisplay& display,
-               RequestCounters& counters, std::mutex& lock, const TFQueueC& cursor,
+               WebCounters& counters, std::mutex& lock, const TFQueueC& cursor,
                const Clock& clock, bool bg_on, bool mes_on);
 
   void Timer2Timer();
@@ -36,7 +36,7 @@ class StatusTicker {
   LinkPort& link_;
   HttpServerPort& http_;
   StatusDisplay& display_;
-  RequestCounters& counters_;
+  WebCounters& counters_;
   std::mutex& lock_;
   const TFQueueC& cursor_;
   const Clock& clock_;

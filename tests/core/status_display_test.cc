@@ -46,18 +46,15 @@ TEST(StatusDisplayTest, MemoKeepsAtMost1001Lines) {
   EXPECT_EQ(seen.size(), 1002u);
 }
 
-TEST(StatusDisplayTest, PostedLinesAndLastRequestTextsArriveOnDrain) {
+TEST(StatusDisplayTest, PostedLinesArriveOnDrain) {
   test::UseUtc();
   ManualClock clock(test::March5At140709());
   StatusDisplay display(clock);
   display.PostStatusLine("GetObjects");
-  display.PostLastBgRequest("05.03.2024 14:07:09");
   EXPECT_TRUE(display.Memo().empty());
   display.DrainPosted();
   ASSERT_EQ(display.Memo().size(), 1u);
   EXPECT_EQ(display.Memo().back(), "05.03.2024 14:07:09 GetObjects");
-  EXPECT_EQ(display.Label8.Text, "05.03.2024 14:07:09");
-  EXPECT_EQ(display.Label14.Text, "");
 }
 
 TEST(DailyLogTest, EntriesOnEitherSideOfMidnightGoToTwoFiles) {

@@ -34,7 +34,7 @@ class StatusTickerTest : public ::testing::Test {
   StatusDisplay display;
   test::FakeLink link;
   test::FakeHttp http;
-  RequestCounters counters;
+  WebCounters counters;
   std::mutex lock;
   TFQueueC cursor;
 };
@@ -147,6 +147,12 @@ TEST_F(StatusTickerTest, RatesAndCounts) {
   EXPECT_EQ(display.Label6.Text, "7");
   EXPECT_EQ(display.Label12.Text, "3");
   EXPECT_EQ(display.Label1.Text, "6");
+  EXPECT_EQ(display.Label8.Text, "");
+  counters.MesLastRequestWall =
+      std::chrono::nanoseconds(clock.WallNow().time_since_epoch()).count();
+  ticker.Timer2Timer();
+  EXPECT_EQ(display.Label14.Text, "05.03.2024 14:07:09");
+  EXPECT_EQ(display.Label8.Text, "");
   // While the link is down the rates keep their last text.
   link.registered = false;
   link.in_bps = 0;
