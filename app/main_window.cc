@@ -64,10 +64,13 @@ MainWindow::MainWindow(StatusDisplay& display, WindowHooks hooks, QWidget* paren
   AddLabel("Label2", QString::fromUtf8("Связь с сервером сообщений"), 30, 8, 220);
   AddLabel("Label3", QString::fromUtf8("Сообщений в очереди на отправку"), 8, 30, 230);
   label1_ = AddLabel("Label1", "0", 240, 30, 80);
-  AddLabel("Label7", QString::fromUtf8("Состояние"), 330, 8, 80);
-  label4_ = AddLabel("Label4", "", 410, 8, 220);
-  AddLabel("Label9", QString::fromUtf8("Скорость"), 330, 30, 80);
-  label10_ = AddLabel("Label10", "", 410, 30, 220);
+  AddLabel("Label7", QString::fromUtf8("Состояние"), 300, 8, 75);
+  label4_ = AddLabel("Label4", "", 375, 8, 255);
+  AddLabel("Label9", QString::fromUtf8("Скорость"), 300, 30, 75);
+  label10_ = AddLabel("Label10", "", 375, 30, 258);
+  QFont small = label10_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  label10_->setFont(small);
   label5_ = AddLabel("Label5", QString::fromUtf8("Запросы БГ"), 8, 52, 100);
   label6_ = AddLabel("Label6", "0", 110, 52, 60);
   AddLabel("Label13", QString::fromUtf8("Последний запрос"), 170, 52, 120);

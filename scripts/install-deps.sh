@@ -7,7 +7,7 @@ packages=(
   zlib1g-dev libboost1.81-dev libssl-dev libinih-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  jq libxml2-utils curl python3
+  jq libxml2-utils curl python3 fonts-dejavu-core
 )
 
 missing=()
