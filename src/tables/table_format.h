@@ -79,6 +79,9 @@ inline constexpr int64_t kMaxNumberIndexSpan = int64_t{1} << 24;
 // Row counts from files and change records above this are refused: 4M rows of a 210-field table
 // already take gigabytes, and every column is sized from the count.
 inline constexpr int32_t kMaxRowCount = 1 << 22;
+// Bytes per row and text slot size of a field: short texts hold at most 255 characters, so
+// anything larger is not a table of ours (and AsBytes hands out Width bytes).
+inline constexpr int32_t kMaxFieldWidth = 1 << 16;
 // One change record may add at most this many rows: the server adds rows one at a time, and a
 // forged row count must not grow every column of a wide table by millions of rows.
 inline constexpr int32_t kMaxRowGrowth = 1 << 16;
