@@ -44,11 +44,8 @@ bool ReadArray(ByteSource& src, std::vector<T>& out, size_t count) {
   return true;
 }
 
-// Can the source still hold n bytes? Unknown sizes (inflated streams) are bounded by the cap.
-bool Fits(const ByteSource& src, uint64_t n) {
-  auto left = src.Remaining();
-  return left ? n <= *left : n <= kMaxInflatedBytes;
-}
+// Can the source still hold n bytes? Checked before every allocation sized from the file.
+bool Fits(const ByteSource& src, uint64_t n) { return n <= src.Remaining(); }
 
 bool Skip(ByteSource& src, uint64_t n) {
   uint8_t scratch[4096];
@@ -170,7 +167,8 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
   for (int32_t k = 0; k < descriptors; ++k) {
     if (!ReadExact(src, raw, kDescriptorSize)) return malformed();
     FieldDescriptor d = FieldDescriptor::Read(raw);
-    if (d.Width < 0 || d.TextWidth < 0) return malformed();
+    if (d.Width < 0 || d.Width > kMaxFieldWidth || d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth)
+      return malformed();
     if (structure_cache)
       structure_cache->insert(structure_cache->end(), raw, raw + kDescriptorSize);
     AddField(d);
@@ -303,6 +301,9 @@ void TBaseClient::LoadTableData(std::string_view text) {
       d.Type = static_cast<uint8_t>(StrictInt(parts[1]));
       d.Width = StrictInt(parts[2]);
       d.TextWidth = StrictInt(parts[3]);
+      // Widths no field can have are taken as 0, as for a field without a column.
+      if (d.Width < 0 || d.Width > kMaxFieldWidth) d.Width = 0;
+      if (d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth) d.TextWidth = 0;
       d.Name = key;
       AddField(d);
     }
@@ -312,13 +313,15 @@ void TBaseClient::LoadTableData(std::string_view text) {
       FieldGFB* f = FindField(key);
       if (!f) continue;
       auto parts = SplitCommas(value);
+      // A column is as long as the values sent for it, at most the row count: a count alone
+      // cannot make us allocate.
+      size_t len = std::min(n, parts.size());
       if (f->FieldType == kTypeInt) {
-        f->Data.Ints.assign(n, 0);
-        for (size_t i = 0; i < n && i < parts.size(); ++i)
-          f->Data.Ints[i] = ParseInt32(parts[i]).value_or(0);
+        f->Data.Ints.assign(len, 0);
+        for (size_t i = 0; i < len; ++i) f->Data.Ints[i] = ParseInt32(parts[i]).value_or(0);
       } else if (f->FieldType == kTypePoolText) {
-        f->Data.Strings.assign(n, std::string());
-        for (size_t i = 0; i < n && i < parts.size(); ++i) {
+        f->Data.Strings.assign(len, std::string());
+        for (size_t i = 0; i < len; ++i) {
           std::string_view p = parts[i];
           if (!p.empty() && p.front() == '"') p.remove_prefix(1);
           if (!p.empty() && p.back() == '"') p.remove_suffix(1);
