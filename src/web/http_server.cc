@@ -163,8 +163,7 @@ void HttpServer::ListenLoop() {
     auto conn = std::make_unique<Connection>();
     error_code result = asio::error::operation_aborted;
     listener_->ioc.restart();
-    listener_->acceptor.async_accept(conn->stream.socket(),
-                                     [&](error_code ec) { result = ec; });
+    listener_->acceptor.async_accept(conn->stream.socket(), [&](error_code ec) { result = ec; });
     listener_->ioc.run();
     std::unique_lock lk(mutex_);
     if (stopping_) return;
@@ -223,7 +222,9 @@ void HttpServer::Serve(Connection& conn) {
     char sink[4096];
     for (size_t total = 0; total < 64 * 1024;) {
       size_t n = 0;
-      if (RunOne(ioc, [&](auto cb) { stream.async_read_some(asio::buffer(sink), cb); }, &n)) break;
+      if (RunOne(
+              ioc, [&](auto cb) { stream.async_read_some(asio::buffer(sink), cb); }, &n))
+        break;
       total += n;
     }
   };
@@ -234,7 +235,8 @@ void HttpServer::Serve(Connection& conn) {
   parser.body_limit(limits_.BodyLimit);
 
   arm();
-  error_code ec = RunOne(ioc, [&](auto cb) { http::async_read_header(stream, buffer, parser, cb); });
+  error_code ec =
+      RunOne(ioc, [&](auto cb) { http::async_read_header(stream, buffer, parser, cb); });
   if (ec) {
     if (ec == http::error::header_limit) {
       refuse(431, "Request Header Fields Too Large");

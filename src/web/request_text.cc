@@ -100,7 +100,7 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::optional<int32_t> ParseInt32(std::string_view text) {
+std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
     if (!text.empty() && text.front() == '-') return std::nullopt;
@@ -112,7 +112,7 @@ std::optional<int32_t> ParseInt32(std::string_view text) {
   return v;
 }
 
-int32_t ParseInt32Or0(std::string_view text) { return ParseInt32(text).value_or(0); }
+int32_t DecimalInt32Or0(std::string_view text) { return ParseDecimalInt32(text).value_or(0); }
 
 int64_t RoundHalfEven(double value) {
   if (std::isnan(value)) return 0;

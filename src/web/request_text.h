@@ -31,9 +31,9 @@ std::optional<std::string> DecodeBase64(std::string_view text);
 bool ConstantTimeEquals(std::string_view a, std::string_view b);
 
 // Optional sign and decimal digits only, within int32; nullopt otherwise.
-std::optional<int32_t> ParseInt32(std::string_view text);
-// ParseInt32 with 0 for anything else.
-int32_t ParseInt32Or0(std::string_view text);
+std::optional<int32_t> ParseDecimalInt32(std::string_view text);
+// ParseDecimalInt32 with 0 for anything else.
+int32_t DecimalInt32Or0(std::string_view text);
 
 // Nearest integer, halves to the even neighbour; saturates at the int64 range, NaN gives 0.
 int64_t RoundHalfEven(double value);
