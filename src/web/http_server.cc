@@ -94,7 +94,7 @@ bool HttpServer::Start(uint16_t port, const std::string& address) {
   return true;
 }
 
-void HttpServer::Stop() {
+void HttpServer::Stop(const std::function<void()>& wake_handlers) {
   std::lock_guard start_lock(start_mutex_);
   if (!listener_) return;
   {
@@ -108,6 +108,7 @@ void HttpServer::Stop() {
     }
   }
   slots_cv_.notify_all();
+  if (wake_handlers) wake_handlers();
   asio::post(listener_->ioc, [l = listener_.get()] { l->acceptor.close(); });
   listen_thread_.join();
   // No new connection can appear now; join the rest.

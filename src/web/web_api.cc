@@ -35,8 +35,7 @@ bool WebApi::Start(uint16_t port, const std::string& address) {
 }
 
 void WebApi::Stop() {
-  signal_.Cancel();
-  server_.Stop();
+  server_.Stop([this] { signal_.Cancel(); });
 }
 
 void WebApi::CountBgRequest() {
