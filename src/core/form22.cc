@@ -1,7 +1,7 @@
 #include "core/form22.h"
 
 #include "core/link_adapter.h"
-#include "core/web_table_adapter.h"
+#include "web/base_client_table.h"
 #include "link/udp_socket.h"
 #include "util/codepage.h"
 
@@ -20,13 +20,14 @@ class TForm22::HttpPort final : public HttpServerPort {
   uint16_t port_;
 };
 
-// Table readers for the HTTP resources; positions are shared, so only used under Lock.
+// Table readers for the HTTP resources; positions are shared, so only used under Lock. The
+// tables are registered before this is made and live until shutdown.
 class TForm22::TableViews {
  public:
-  explicit TableViews(ControllerTables& t)
-      : objects_(Pick(t, t.ObjectTableIndex)),
-        persons_(Pick(t, t.PersonTableIndex)),
-        pictures_(Pick(t, t.MapTableIndex)) {}
+  explicit TableViews(ControllerTables& t) AB_NO_THREAD_SAFETY_ANALYSIS
+      : objects_(*t.Tables[static_cast<size_t>(t.ObjectTableIndex)]),
+        persons_(*t.Tables[static_cast<size_t>(t.PersonTableIndex)]),
+        pictures_(*t.Tables[static_cast<size_t>(t.MapTableIndex)]) {}
 
   WebTableSet Set(ControllerTables& t) AB_REQUIRES(t.Lock) {
     return WebTableSet{&objects_, &persons_, &pictures_, t.MinObjectRecord, &t.ObjectPersons,
@@ -34,15 +35,9 @@ class TForm22::TableViews {
   }
 
  private:
-  static TBaseClient* Pick(ControllerTables& t, int32_t index) AB_NO_THREAD_SAFETY_ANALYSIS {
-    // Called at start-up, before any other thread exists.
-    if (index < 0 || index >= static_cast<int32_t>(t.Tables.size())) return nullptr;
-    return t.Tables[static_cast<size_t>(index)].get();
-  }
-
-  WebTableAdapter objects_;
-  WebTableAdapter persons_;
-  WebTableAdapter pictures_;
+  BaseClientTable objects_;
+  BaseClientTable persons_;
+  BaseClientTable pictures_;
 };
 
 TForm22::TForm22(Form22Options options)

@@ -94,7 +94,7 @@ bool HttpServer::Start(uint16_t port, const std::string& address) {
   return true;
 }
 
-void HttpServer::Stop() {
+void HttpServer::Stop(const std::function<void()>& wake_handlers) {
   std::lock_guard start_lock(start_mutex_);
   if (!listener_) return;
   {
@@ -108,6 +108,7 @@ void HttpServer::Stop() {
     }
   }
   slots_cv_.notify_all();
+  if (wake_handlers) wake_handlers();
   asio::post(listener_->ioc, [l = listener_.get()] { l->acceptor.close(); });
   listen_thread_.join();
   // No new connection can appear now; join the rest.
@@ -163,8 +164,7 @@ void HttpServer::ListenLoop() {
     auto conn = std::make_unique<Connection>();
     error_code result = asio::error::operation_aborted;
     listener_->ioc.restart();
-    listener_->acceptor.async_accept(conn->stream.socket(),
-                                     [&](error_code ec) { result = ec; });
+    listener_->acceptor.async_accept(conn->stream.socket(), [&](error_code ec) { result = ec; });
     listener_->ioc.run();
     std::unique_lock lk(mutex_);
     if (stopping_) return;
@@ -223,7 +223,9 @@ void HttpServer::Serve(Connection& conn) {
     char sink[4096];
     for (size_t total = 0; total < 64 * 1024;) {
       size_t n = 0;
-      if (RunOne(ioc, [&](auto cb) { stream.async_read_some(asio::buffer(sink), cb); }, &n)) break;
+      if (RunOne(
+              ioc, [&](auto cb) { stream.async_read_some(asio::buffer(sink), cb); }, &n))
+        break;
       total += n;
     }
   };
@@ -234,7 +236,8 @@ void HttpServer::Serve(Connection& conn) {
   parser.body_limit(limits_.BodyLimit);
 
   arm();
-  error_code ec = RunOne(ioc, [&](auto cb) { http::async_read_header(stream, buffer, parser, cb); });
+  error_code ec =
+      RunOne(ioc, [&](auto cb) { http::async_read_header(stream, buffer, parser, cb); });
   if (ec) {
     if (ec == http::error::header_limit) {
       refuse(431, "Request Header Fields Too Large");

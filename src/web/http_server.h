@@ -42,8 +42,9 @@ class HttpServer {
   // stopped, when the port cannot be bound. No-op returning true while running.
   bool Start(uint16_t port, const std::string& address = "0.0.0.0");
   // Stops accepting, closes open connections and joins every thread. Idempotent. A handler
-  // still running finishes, but its answer is not sent.
-  void Stop();
+  // still running finishes, but its answer is not sent. wake_handlers runs after the
+  // connections are marked closed and before the joins, to end handlers that wait.
+  void Stop(const std::function<void()>& wake_handlers = nullptr);
   bool Running() const;
   // The bound port while running.
   uint16_t Port() const;

@@ -129,7 +129,7 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
     out += std::to_string(UpdateDateSeconds(o.AsDateTime(4)));
     Bytes state = o.AsBytes(29);
     out += (state.size() >= 2 && (state[1] & 0x40) != 0) ? ",\"object_state\":\"NotActive\""
-                                                          : ",\"object_state\":\"Active\"";
+                                                         : ",\"object_state\":\"Active\"";
     out += ",\"name\":";
     AppendQuoted(out, o.AsString(8));
     out += ",\"area_code\":null,\"postcode\":null,\"fias\":null,\"kladr\":null,\"addr\":";
@@ -158,11 +158,11 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
 HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   std::optional<int32_t> filter;
   std::string id = JsonGetValue(body, "object_id");
-  if (!id.empty()) filter = ParseInt32Or0(id);
+  if (!id.empty()) filter = DecimalInt32Or0(id);
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";
-  ControllerLock lock(ctx);
+  ContextLock lock(ctx);
   a.Body = BuildObjectPassports(ctx.Tables(), ctx.Settings().PublicAddress, filter);
   return a;
 }

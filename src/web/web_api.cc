@@ -16,8 +16,7 @@ constexpr char kDeniedUser[] =
 constexpr char kDeniedPassword[] = " \xcf\xe0\xf0\xee\xeb\xfc-";
 
 int64_t WallNs(const Clock& clock) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             clock.WallNow().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(clock.WallNow().time_since_epoch())
       .count();
 }
 
@@ -36,8 +35,7 @@ bool WebApi::Start(uint16_t port, const std::string& address) {
 }
 
 void WebApi::Stop() {
-  signal_.Cancel();
-  server_.Stop();
+  server_.Stop([this] { signal_.Cancel(); });
 }
 
 void WebApi::CountBgRequest() {
@@ -61,7 +59,7 @@ HttpAnswer WebApi::ServeSpiBranch(const HttpRequest& r) {
   c.MesLastRequestWall.store(WallNs(ctx_.GetClock()));
   c.MesRequests.fetch_add(1);
   {
-    ControllerLock hold(ctx_);
+    ContextLock hold(ctx_);
     ctx_.WriteDailyLog("< " + r.RemoteAddress + " " + r.Body);
   }
   HttpAnswer a;
@@ -75,7 +73,7 @@ HttpAnswer WebApi::IdHTTPServer1CommandGet(const HttpRequest& r) {
   const std::string& path = r.Path;
   if (path == "/spi") return ServeSpiBranch(r);
   {
-    ControllerLock hold(ctx_);
+    ContextLock hold(ctx_);
     ctx_.WriteDailyLog(r.Host + " " + path);
   }
   if (path.compare(0, 11, "/GetPicture") == 0) {

@@ -69,12 +69,12 @@ class WebContext {
 };
 
 // Scoped hold of the controller's Lock.
-class ControllerLock {
+class ContextLock {
  public:
-  explicit ControllerLock(WebContext& ctx) : ctx_(ctx) { ctx_.LockController(); }
-  ~ControllerLock() { ctx_.UnlockController(); }
-  ControllerLock(const ControllerLock&) = delete;
-  ControllerLock& operator=(const ControllerLock&) = delete;
+  explicit ContextLock(WebContext& ctx) : ctx_(ctx) { ctx_.LockController(); }
+  ~ContextLock() { ctx_.UnlockController(); }
+  ContextLock(const ContextLock&) = delete;
+  ContextLock& operator=(const ContextLock&) = delete;
 
  private:
   WebContext& ctx_;

@@ -32,8 +32,8 @@ class EventsTest : public ::testing::Test {
   // What the link does with a keep-alive reply carrying a package.
   static void Store(TFQueueC& q, const std::string& entries, int32_t date) {
     q.DateTime = date;
-    q.Pack = "{\"name\":\"bg\",\"count\":20,\"datetime\":" + std::to_string(date) +
-             ",\"zap\":[" + entries + "],\"inpack\":3}";
+    q.Pack = "{\"name\":\"bg\",\"count\":20,\"datetime\":" + std::to_string(date) + ",\"zap\":[" +
+             entries + "],\"inpack\":3}";
     q.PackReady = true;
   }
 
@@ -41,13 +41,12 @@ class EventsTest : public ::testing::Test {
 
   // Runs a request that waits, with a stand-in link thread that moves the clock by `after` once
   // the request waits, then delivers the next package (or, with deliver false, nothing).
-  HttpAnswer GetWhileLink(const std::string& body, std::chrono::milliseconds after,
-                          bool deliver) {
+  HttpAnswer GetWhileLink(const std::string& body, std::chrono::milliseconds after, bool deliver) {
     std::thread link([&] {
       while (signal_.Waiters() == 0) std::this_thread::yield();
       ctx_.Time.Advance(after);
       if (deliver) {
-        ControllerLock hold(ctx_);
+        ContextLock hold(ctx_);
         EXPECT_FALSE(ctx_.Bg.PackReady);
         Store(ctx_.Bg, "{\"event_date\":400,\"inc_counter\":13}", 400);
       }
@@ -155,8 +154,8 @@ TEST_F(EventsTest, EventsDateSkipsZeroCountersAndKeepsPositionWithoutMatch) {
 }
 
 TEST_F(EventsTest, NonIntegerEventsDateFailsWithoutTouchingTheCursor) {
-  for (const char* body : {"{\"events_date\":\"abc\"}", "{\"events_date\":1.5}",
-                           "{\"events_date\":99999999999}"}) {
+  for (const char* body :
+       {"{\"events_date\":\"abc\"}", "{\"events_date\":1.5}", "{\"events_date\":99999999999}"}) {
     EXPECT_THROW(Get(body), std::invalid_argument) << body;
   }
   EXPECT_TRUE(ctx_.Bg.PackReady);
@@ -170,7 +169,7 @@ TEST_F(EventsTest, ControllerLockIsFreeWhileWaiting) {
   std::thread link([&] {
     while (signal_.Waiters() == 0) std::this_thread::yield();
     // Would deadlock if the handler held the Lock across the wait.
-    ControllerLock hold(ctx_);
+    ContextLock hold(ctx_);
     Store(ctx_.Bg, "{\"inc_counter\":13}", 400);
     signal_.Notify();
   });

@@ -146,9 +146,11 @@ TEST_F(ObjectsTest, BodyIsValidJson) {
   test::TempDir dir;
   auto file = dir.path() / "objects.json";
   std::ofstream(file, std::ios::binary) << Body("");
-  std::string cmd = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding=\"utf-8\"));"
-                    " assert len(d)==3 and d[0][\"passport\"][\"name\"]==\"Склад \\\"Север\\\"\"'"
-                    " " + file.string();
+  std::string cmd =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding=\"utf-8\"));"
+      " assert len(d)==3 and d[0][\"passport\"][\"name\"]==\"Склад \\\"Север\\\"\"'"
+      " " +
+      file.string();
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 

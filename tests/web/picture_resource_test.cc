@@ -61,9 +61,9 @@ TEST_F(PictureTest, DeliveredFileIsSentByteForByte) {
   const std::string bytes("\x89PNG\r\n\x1a\n\0\0\xff", 11);
   ctx_.OnPush = [&](const std::string&) { Deliver("plan1.png", bytes); };
   EXPECT_EQ(Get("/GetPicture&n=5"), bytes);
-  EXPECT_EQ(ctx_.Commands(), std::vector<std::string>{
-                                 "{\"$c$\":\"getfile\",\"nameinserv\":\"maps\\\\plan1.png\","
-                                 "\"name\":\"plan1.png\"}"});
+  EXPECT_EQ(ctx_.Commands(),
+            std::vector<std::string>{"{\"$c$\":\"getfile\",\"nameinserv\":\"maps\\\\plan1.png\","
+                                     "\"name\":\"plan1.png\"}"});
   EXPECT_EQ(ctx_.AwaitedFile, "plan1.png");
   EXPECT_FALSE(ctx_.LockHeld);
 }

@@ -70,7 +70,7 @@ TEST(ConstantTimeEqualsTest, ExactCaseSensitiveComparison) {
   EXPECT_FALSE(ConstantTimeEquals("", "x"));
 }
 
-TEST(ParseInt32Test, OnlyWholeDecimalIntegersWithinRange) {
+TEST(ParseDecimalInt32Test, OnlyWholeDecimalIntegersWithinRange) {
   EXPECT_EQ(ParseInt32("12"), 12);
   EXPECT_EQ(ParseInt32("-5"), -5);
   EXPECT_EQ(ParseInt32("+7"), 7);
@@ -78,7 +78,7 @@ TEST(ParseInt32Test, OnlyWholeDecimalIntegersWithinRange) {
   EXPECT_EQ(ParseInt32("-2147483648"), INT32_MIN);
   for (const char* bad : {"", "abc", "1.5", "12 ", " 12", "2147483648", "+-1", "+", "0x10"}) {
     EXPECT_FALSE(ParseInt32(bad)) << bad;
-    EXPECT_EQ(ParseInt32Or0(bad), 0) << bad;
+    EXPECT_EQ(DecimalInt32Or0(bad), 0) << bad;
   }
 }
 
@@ -86,7 +86,7 @@ TEST(RoundHalfEvenTest, HalvesGoToTheEvenNeighbour) {
   struct Case {
     double value;
     int64_t rounded;
-  } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.4999, 2}, {2.5001, 3},
+  } cases[] = {{0.5, 0},  {1.5, 2},   {2.5, 2},   {3.5, 4}, {2.4999, 2},      {2.5001, 3},
                {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {7.0, 7}, {std::nan(""), 0}};
   for (const auto& c : cases) EXPECT_EQ(RoundHalfEven(c.value), c.rounded) << c.value;
 }

@@ -116,9 +116,9 @@ TEST_F(SpiTest, GetObjectsListsSelectedObjects) {
 }
 
 TEST_F(SpiTest, GetObjectsDescribesRequestedSelectedObjectsInRequestOrder) {
-  std::string body = Request(
-      R"(<ns:GetObjectsReq><Obj id="102"/><Obj id="103"/><Obj id="101"/><Obj id="101"/>)"
-      R"(<Obj id="x"/></ns:GetObjectsReq>)");
+  std::string body =
+      Request(R"(<ns:GetObjectsReq><Obj id="102"/><Obj id="103"/><Obj id="101"/><Obj id="101"/>)"
+              R"(<Obj id="x"/></ns:GetObjectsReq>)");
   EXPECT_EQ(Serve(body), kStart + "<ns:GetObjectsRes>" + kDesc102 + kDesc101 + kDesc101 +
                              "</ns:GetObjectsRes>" + kEnd);
   // Tags written otherwise give an answer element without content.
@@ -128,9 +128,9 @@ TEST_F(SpiTest, GetObjectsDescribesRequestedSelectedObjectsInRequestOrder) {
 }
 
 TEST_F(SpiTest, GetCurrentStateGivesStatusAndSensorOfSelectedObjects) {
-  std::string body = Request(
-      R"(<ns:GetCurrentStateReq><Obj id="102"/><Obj id="103"/><Obj id="101"/>)"
-      R"(</ns:GetCurrentStateReq>)");
+  std::string body =
+      Request(R"(<ns:GetCurrentStateReq><Obj id="102"/><Obj id="103"/><Obj id="101"/>)"
+              R"(</ns:GetCurrentStateReq>)");
   EXPECT_EQ(Serve(body),
             kStart + "<ns:GetCurrentStateRes " + kNs +
                 R"(><ObjState id="102"><Status code="1" ts="0"/><Sensor id="" location="">)"
@@ -159,12 +159,12 @@ TEST_F(SpiTest, SendAckQueuesTheConsoleMessageForAnyObject) {
   for (const auto& c : cases) {
     std::string body = Request(std::string(R"(<ns:SendAckReq objId=")") + c.id +
                                R"(" x="9"><ns:GetObjectsReq/></ns:SendAckReq>)");
-    EXPECT_EQ(Serve(body), kStart + "<ns:SendAckRes " + kNs + "><ObjState id=\"" + c.id +
-                               "\">" + c.status + "</ObjState></ns:SendAckRes>" + kEnd);
+    EXPECT_EQ(Serve(body), kStart + "<ns:SendAckRes " + kNs + "><ObjState id=\"" + c.id + "\">" +
+                               c.status + "</ObjState></ns:SendAckRes>" + kEnd);
     ASSERT_FALSE(ctx_.Commands().empty());
-    EXPECT_EQ(ctx_.Commands().back(),
-              Cp(R"({"$c$":"netwritesoobe","command":"netwritesoobe","data":[)" + c.message +
-                 "]}"));
+    EXPECT_EQ(
+        ctx_.Commands().back(),
+        Cp(R"({"$c$":"netwritesoobe","command":"netwritesoobe","data":[)" + c.message + "]}"));
   }
   EXPECT_EQ(ctx_.Commands().size(), 2u);
 }
@@ -182,9 +182,8 @@ TEST_F(SpiTest, UnansweredRequestsGiveNoBodyAndQueueNothing) {
 }
 
 TEST_F(SpiTest, AckOfUnknownObjectLetsACurrentStateRequestBeAnswered) {
-  std::string body = Request(
-      R"(<ns:SendAckReq objId="999"/><ns:GetCurrentStateReq><Obj id="102"/>)"
-      R"(</ns:GetCurrentStateReq>)");
+  std::string body = Request(R"(<ns:SendAckReq objId="999"/><ns:GetCurrentStateReq><Obj id="102"/>)"
+                             R"(</ns:GetCurrentStateReq>)");
   EXPECT_NE(Serve(body).find(R"(<ObjState id="102">)"), std::string::npos);
   // An answered GetObjectsReq is not followed by a state answer.
   std::string both = Request("<ns:GetObjectsReq/><ns:GetCurrentStateReq></ns:GetCurrentStateReq>");
@@ -192,7 +191,8 @@ TEST_F(SpiTest, AckOfUnknownObjectLetsACurrentStateRequestBeAnswered) {
 }
 
 TEST_F(SpiTest, AnswerIsLoggedInTheConsoleCodePage) {
-  std::string answer = Serve(Request(R"(<ns:GetCurrentStateReq><Obj id="101"/></ns:GetCurrentStateReq>)"));
+  std::string answer =
+      Serve(Request(R"(<ns:GetCurrentStateReq><Obj id="101"/></ns:GetCurrentStateReq>)"));
   ASSERT_EQ(ctx_.Log().size(), 1u);
   EXPECT_EQ(ctx_.Log()[0], ">" + Cp(answer));
   EXPECT_FALSE(ctx_.DailyLogWithoutLock);

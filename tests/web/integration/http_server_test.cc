@@ -84,8 +84,8 @@ TEST_F(HttpServerTest, ContentTypeAndEncodingAsTheHandlerSets) {
 
 TEST_F(HttpServerTest, HeadGetsHeadersWithoutBodyBytes) {
   StartServer();
-  std::string raw = RawExchange(port_, "HEAD /x HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc",
-                                false);
+  std::string raw =
+      RawExchange(port_, "HEAD /x HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc", false);
   EXPECT_NE(raw.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << raw;
   EXPECT_NE(raw.find("Content-Length: 10\r\n"), std::string::npos) << raw;
   EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
@@ -103,7 +103,8 @@ TEST_F(HttpServerTest, BodyForms) {
   } cases[] = {
       {"post without length reads until close",
        "POST /p HTTP/1.1\r\nHost: h\r\n\r\n{\"inc_counter\":5}", true, "{\"inc_counter\":5}"},
-      {"chunked", "POST /p HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+      {"chunked",
+       "POST /p HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
        false, "abc"},
       {"get without length has none", "GET /p HTTP/1.1\r\nHost: h\r\n\r\n", false, ""},
       {"http/1.0", "GET /p HTTP/1.0\r\n\r\n", false, ""},
@@ -128,8 +129,8 @@ TEST_F(HttpServerTest, NonBasicSchemeIsDroppedWithoutAnswer) {
   StartServer();
   for (const char* scheme : {"Bearer abc", "Digest x", "Negotiate y"}) {
     std::string raw = RawExchange(
-        port_, std::string("GET /GetObjects HTTP/1.1\r\nHost: h\r\nAuthorization: ") + scheme +
-                   "\r\n\r\n",
+        port_,
+        std::string("GET /GetObjects HTTP/1.1\r\nHost: h\r\nAuthorization: ") + scheme + "\r\n\r\n",
         false);
     EXPECT_EQ(raw, "") << scheme;
   }
@@ -138,8 +139,8 @@ TEST_F(HttpServerTest, NonBasicSchemeIsDroppedWithoutAnswer) {
 
 TEST_F(HttpServerTest, LimitsAnswered) {
   StartServer();
-  std::string big_header = "GET / HTTP/1.1\r\nHost: h\r\nX-Pad: " + std::string(17 * 1024, 'a') +
-                           "\r\n\r\n";
+  std::string big_header =
+      "GET / HTTP/1.1\r\nHost: h\r\nX-Pad: " + std::string(17 * 1024, 'a') + "\r\n\r\n";
   EXPECT_EQ(RawExchange(port_, big_header, false).rfind("HTTP/1.1 431", 0), 0u);
   // Announced too large: refused before the body is read.
   std::string announced = "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 4194305\r\n\r\n";
