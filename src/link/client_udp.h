@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -139,6 +140,8 @@ class client_udp {
   void Refuse(const std::string& reply);
   void Figures(uint64_t now);
   void SetExpected(int64_t n);
+  bool AlreadyDone(int64_t number) const;
+  void Completed(int64_t number);
   void LogLine(std::string line);
   void DropAll(OchFIFOJSON& q);
 
@@ -152,6 +155,9 @@ class client_udp {
   std::unique_ptr<recieve> receiver_;
   Wakeup wakeup_;
 
+  // Messages completed above ExpectedNumber while a lower one is still being reassembled.
+  static constexpr size_t kMaxDoneAbove = 4096;
+  std::set<int64_t> done_above_;
   bool first_attempt_done_ = false;
   uint64_t last_tick_ = 0;
   int64_t in_bytes_sum_ = 0;

@@ -40,6 +40,9 @@ class TableSync {
   virtual void FillFile(uint64_t /*now*/) {}
   // Every chunk of the file was acknowledged.
   virtual void OnFileSent(uint64_t /*now*/) {}
+  // Message number of a file being received, 0 for none (keeps its chunks coming while other
+  // messages complete).
+  virtual int64_t FileInProgress() const { return 0; }
   // Table requests, notifications and the outbox drive, once per iteration.
   virtual void Periodic(uint64_t /*now*/) {}
   // Tick time at which Periodic next has something to do; 0 for none.

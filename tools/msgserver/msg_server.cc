@@ -82,9 +82,11 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
     return;
   }
   if (h.Kind != kKindText && h.Kind != kKindFile) return;
-  std::array<uint8_t, kPrefixSize> ack;
-  BuildAck(h, ack);
-  Send(ack);
+  if (!Chance(DropAcks.load())) {
+    std::array<uint8_t, kPrefixSize> ack;
+    BuildAck(h, ack);
+    Send(ack);
+  }
   std::span<uint8_t> payload = datagram.subspan(kPrefixSize);
   UnscramblePayload(payload);
   const std::span<const uint8_t> data = payload.size() >= 2
@@ -102,10 +104,10 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
   if (fresh) first_chunk_time_ = TickCount(clock_);
   Reassembly& r = it->second;
   if (r.Add(h, data) != Reassembly::Result::kComplete) return;
-  const Bytes whole = r.Take();
+  std::string whole(r.Data().begin(), r.Data().end());
   incoming_.erase(h.MessageNumber);
   completed_.insert(h.MessageNumber);
-  OnMessage(h.MessageNumber, std::string(whole.begin(), whole.end()));
+  OnMessage(h.MessageNumber, std::move(whole));
 }
 
 void MsgServer::OnMessage(int64_t number, std::string text) {
