@@ -132,8 +132,9 @@ class TBaseClient {
 
   // ---- changes (row_change.cc) ----
   // Applies a row change record at the 0-based row. A record that is malformed anywhere (runs
-  // past its end, names an unknown field, negative row, row count outside 0..kMaxRowCount,
-  // absurd pool size) is dropped whole before anything is stored; returns false then.
+  // past its end, names an unknown field, negative row, row count outside 0..kMaxRowCount or
+  // growing by more than kMaxRowGrowth, absurd pool size) is dropped whole before anything is
+  // stored; returns false then.
   bool ApplyRowChange(int32_t row, std::span<const uint8_t> record);
   // Sets the deleted bit of the first row whose n_abs equals the number.
   bool MarkDeleted(int32_t number);

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -17,8 +16,9 @@ class ByteSource {
   virtual ~ByteSource() = default;
   // Copies up to n bytes to dst; fewer only at the end of the data or after an error.
   virtual size_t Read(uint8_t* dst, size_t n) = 0;
-  // Bytes left when the source knows it (not for an inflated stream).
-  virtual std::optional<uint64_t> Remaining() const = 0;
+  // At most this many bytes can still come (exact for memory and files; for an inflated stream
+  // the output limit that is left).
+  virtual uint64_t Remaining() const = 0;
   // The data itself was invalid (zlib error); reading stops.
   virtual bool Failed() const { return false; }
 };
@@ -27,7 +27,7 @@ class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::span<const uint8_t> data) : data_(data) {}
   size_t Read(uint8_t* dst, size_t n) override;
-  std::optional<uint64_t> Remaining() const override { return data_.size() - pos_; }
+  uint64_t Remaining() const override { return data_.size() - pos_; }
 
  private:
   std::span<const uint8_t> data_;
@@ -39,7 +39,7 @@ class FileSource final : public ByteSource {
   // f stays owned by the caller; size is the file's length.
   FileSource(std::FILE* f, uint64_t size) : f_(f), left_(size) {}
   size_t Read(uint8_t* dst, size_t n) override;
-  std::optional<uint64_t> Remaining() const override { return left_; }
+  uint64_t Remaining() const override { return left_; }
 
  private:
   std::FILE* f_;
@@ -55,7 +55,7 @@ class InflateSource final : public ByteSource {
   InflateSource& operator=(const InflateSource&) = delete;
 
   size_t Read(uint8_t* dst, size_t n) override;
-  std::optional<uint64_t> Remaining() const override { return std::nullopt; }
+  uint64_t Remaining() const override { return limit_ - produced_; }
   bool Failed() const override { return failed_; }
   // Inflates the rest of the stream to its end (checking its checksum); false on any error.
   bool Finish();

@@ -1,7 +1,8 @@
 // Row changes and deletions from the server, and the load request.
 //
 // A change record is checked whole before anything is stored: it must hold its 17-byte head,
-// a row of 0 or more, a row count of 0..kMaxRowCount, and entries that each name a field and fit
+// a row of 0 or more, a row count of 0..kMaxRowCount that adds at most kMaxRowGrowth rows, and
+// entries that each name a field and fit
 // inside the record (an unknown name leaves the size of its value unknown, so nothing after it
 // can be trusted). A record failing any check is dropped and the table stays as it was.
 
@@ -214,8 +215,10 @@ bool TBaseClient::ApplyRowChange(int32_t row, std::span<const uint8_t> record) {
     at += size;
   }
 
-  RowCount_ = rows;
   auto r = static_cast<size_t>(row);
+  size_t held = Fields.empty() ? 0 : Fields[0]->Data.Ints.size();
+  if (held <= r && static_cast<size_t>(rows) > held + kMaxRowGrowth) return false;
+  RowCount_ = rows;
   // Columns grow to the announced row count when the row is new; they never shrink, and a row
   // count that does not cover the row grows nothing (the row could not be stored anyway).
   if (!Fields.empty() && Fields[0]->Data.Ints.size() <= r && r < static_cast<size_t>(rows))

@@ -79,6 +79,9 @@ inline constexpr int64_t kMaxNumberIndexSpan = int64_t{1} << 24;
 // Row counts from files and change records above this are refused: 4M rows of a 210-field table
 // already take gigabytes, and every column is sized from the count.
 inline constexpr int32_t kMaxRowCount = 1 << 22;
+// One change record may add at most this many rows: the server adds rows one at a time, and a
+// forged row count must not grow every column of a wide table by millions of rows.
+inline constexpr int32_t kMaxRowGrowth = 1 << 16;
 // A compressed table file may not inflate beyond this.
 inline constexpr size_t kMaxInflatedBytes = size_t{1} << 30;
 // A type-24 pool may not be grown beyond this by a change record.

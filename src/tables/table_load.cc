@@ -44,11 +44,8 @@ bool ReadArray(ByteSource& src, std::vector<T>& out, size_t count) {
   return true;
 }
 
-// Can the source still hold n bytes? Unknown sizes (inflated streams) are bounded by the cap.
-bool Fits(const ByteSource& src, uint64_t n) {
-  auto left = src.Remaining();
-  return left ? n <= *left : n <= kMaxInflatedBytes;
-}
+// Can the source still hold n bytes? Checked before every allocation sized from the file.
+bool Fits(const ByteSource& src, uint64_t n) { return n <= src.Remaining(); }
 
 bool Skip(ByteSource& src, uint64_t n) {
   uint8_t scratch[4096];
@@ -312,13 +309,15 @@ void TBaseClient::LoadTableData(std::string_view text) {
       FieldGFB* f = FindField(key);
       if (!f) continue;
       auto parts = SplitCommas(value);
+      // A column is as long as the values sent for it, at most the row count: a count alone
+      // cannot make us allocate.
+      size_t len = std::min(n, parts.size());
       if (f->FieldType == kTypeInt) {
-        f->Data.Ints.assign(n, 0);
-        for (size_t i = 0; i < n && i < parts.size(); ++i)
-          f->Data.Ints[i] = ParseInt32(parts[i]).value_or(0);
+        f->Data.Ints.assign(len, 0);
+        for (size_t i = 0; i < len; ++i) f->Data.Ints[i] = ParseInt32(parts[i]).value_or(0);
       } else if (f->FieldType == kTypePoolText) {
-        f->Data.Strings.assign(n, std::string());
-        for (size_t i = 0; i < n && i < parts.size(); ++i) {
+        f->Data.Strings.assign(len, std::string());
+        for (size_t i = 0; i < len; ++i) {
           std::string_view p = parts[i];
           if (!p.empty() && p.front() == '"') p.remove_prefix(1);
           if (!p.empty() && p.back() == '"') p.remove_suffix(1);

@@ -119,6 +119,8 @@ TEST_F(RowChangeTest, MalformedRecordsAreDroppedWhole) {
       {"negative row", -1, v},
       {"negative row count", 0, BuildRowChange("t", 0, -1, {{"v", IntValue(1, 4)}})},
       {"absurd row count", 5, BuildRowChange("t", 5, 0x7fffffff, {{"v", IntValue(1, 4)}})},
+      {"growth beyond cap", 2,
+       BuildRowChange("t", 2, 2 + kMaxRowGrowth + 1, {{"v", IntValue(1, 4)}})},
       {"unknown field", 0,
        BuildRowChange("t", 0, 2, {{"v", IntValue(1, 4)}, {"zz", IntValue(1, 4)}})},
       {"value past end", 0, Bytes(v.begin(), v.end() - 1)},

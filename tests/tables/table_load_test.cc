@@ -186,6 +186,15 @@ TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
   }
 }
 
+TEST_F(TableLoadTest, CompressedCountsBeyondWhatTheStreamCouldHoldAreRefused) {
+  // 4M rows of n_abs would need 16 MB; a stream of this size cannot inflate to that.
+  Bytes raw = BuildRawTable(MakeTable("otvl", {1}, {0}));
+  PutI32(raw.data() + kHeaderRowCount, kMaxRowCount);
+  auto t = LoadFile(Compress(raw), true, "otvl", TableLoadResult::kMalformed);
+  EXPECT_FALSE(t->Fields[0]->Present);
+  EXPECT_TRUE(t->Loaded);
+}
+
 TEST_F(TableLoadTest, SlotBlockWidthMustMatchItsField) {
   TableData d = Sample();
   Bytes b = BuildRawTable(d);
