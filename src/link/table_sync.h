@@ -40,6 +40,8 @@ class TableSync {
   virtual void FillFile(uint64_t /*now*/) {}
   // Every chunk of the file was acknowledged.
   virtual void OnFileSent(uint64_t /*now*/) {}
+  // A file transfer is active but the server has not accepted it yet: it is not complete.
+  virtual bool FileOffering() const { return false; }
   // Table requests, notifications and the outbox drive, once per iteration.
   virtual void Periodic(uint64_t /*now*/) {}
   // Tick time at which Periodic next has something to do; 0 for none.
