@@ -171,7 +171,7 @@ void LinkSync::TableFileReady(const std::string& text) {
 
 void LinkSync::RowChangeText(const std::string& text) {
   const std::string name = JsonGetValue(text, "nametable");
-  const auto pos = ParseDecimal(JsonGetValue(text, "pos"));
+  const auto pos = DecimalInt32(JsonGetValue(text, "pos"));
   std::lock_guard guard(lock_);
   TBaseClient* t = FindTable(name);
   if (t == nullptr) return;

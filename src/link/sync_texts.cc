@@ -74,7 +74,7 @@ std::string BuildFileOffer(std::string_view name, std::string_view name_in_serve
   return s;
 }
 
-std::optional<int32_t> ParseDecimal(std::string_view text) {
+std::optional<int32_t> DecimalInt32(std::string_view text) {
   int32_t v = 0;
   const char* end = text.data() + text.size();
   const auto r = std::from_chars(text.data(), end, v);

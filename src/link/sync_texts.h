@@ -30,7 +30,7 @@ std::string BuildFileOffer(std::string_view name, std::string_view name_in_serve
                            std::string_view tid);
 
 // A whole text as a decimal int32; nothing for anything else.
-std::optional<int32_t> ParseDecimal(std::string_view text);
-inline int32_t DecimalOrZero(std::string_view text) { return ParseDecimal(text).value_or(0); }
+std::optional<int32_t> DecimalInt32(std::string_view text);
+inline int32_t DecimalOrZero(std::string_view text) { return DecimalInt32(text).value_or(0); }
 
 }  // namespace ab
