@@ -466,7 +466,7 @@ uint64_t client_udp::NextWake() {
         const uint64_t d = Window.NextDeadline();
         if (d != 0) at(d);
         if (Window.ChunksToPlace() && !Window.TransferIsFile) at(Window.LastAdaptTime + Ms(1000));
-      } else if (OutQueue.NotEmpty()) {
+      } else if (OutQueue.NotEmpty() || FileQueue.NotEmpty()) {
         return now;
       }
     }

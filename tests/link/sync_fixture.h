@@ -62,11 +62,11 @@ inline std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end(
 
 class SyncFixture : public ::testing::Test {
  protected:
-  void Make(bool with_tables) {
+  void Make(bool with_tables, bool with_queue = true) {
     if (with_tables) {
       for (const auto& n : kTableNames) AddTable(tables, dir.path(), n, "", "", false, false);
     }
-    AddQueue(queues, "bg");
+    if (with_queue) AddQueue(queues, "bg");
     auto [a, b] = MakeMemorySocketPair(kSyncLinkEnd, kSyncServerEnd);
     server = std::move(b);
     link = std::make_unique<client_udp>(kSyncClientId, 5000, "10.0.0.1", std::move(a), clock, lock,
