@@ -109,6 +109,29 @@ void client_udp::SetExpected(int64_t n) {
   if (receiver_) receiver_->ExpectedNumber = n;
 }
 
+bool client_udp::AlreadyDone(int64_t number) const {
+  return number < ExpectedNumber() || done_above_.count(number) != 0;
+}
+
+// A message that completes while a longer one with a lower number is still being reassembled
+// must not lift ExpectedNumber past that one: its remaining chunks would be acknowledged and
+// dropped, and the message lost. Such numbers are remembered instead, to drop their repeats.
+void client_udp::Completed(int64_t number) {
+  int64_t floor = INT64_MAX;
+  if (TextReassembly.Active()) floor = std::min(floor, TextReassembly.MessageNumber());
+  if (RecordReassembly.Active()) floor = std::min(floor, RecordReassembly.MessageNumber());
+  if (Sync != nullptr && Sync->FileInProgress() > 0)
+    floor = std::min(floor, Sync->FileInProgress());
+  done_above_.insert(number);
+  int64_t next = *done_above_.rbegin() + 1;
+  // A reassembly already below ExpectedNumber is stale and holds nothing back.
+  if (floor >= ExpectedNumber() && floor < next && done_above_.size() <= kMaxDoneAbove) {
+    next = floor;
+  }
+  SetExpected(next);
+  done_above_.erase(done_above_.begin(), done_above_.lower_bound(next));
+}
+
 void client_udp::SendCommand(std::string_view text) {
   Bytes payload;
   TextToScrambled(text, payload, kKeyTableLink);
@@ -173,6 +196,10 @@ void client_udp::Registration(uint64_t now) {
   f.Version = Version;
   SendCommand(BuildRegistrationText(f));
   SetExpected(0);
+  // Numbering restarts with the connection: nothing of the old one may complete or be skipped.
+  done_above_.clear();
+  TextReassembly.Clear();
+  RecordReassembly.Clear();
 }
 
 void client_udp::Keepalive(uint64_t now) {
@@ -298,11 +325,11 @@ void client_udp::HandleData(Bytes& record, uint64_t now) {
 
 void client_udp::HandleText(const DatagramHeader& h, std::span<const uint8_t> data) {
   // A single chunk queued twice (its acknowledgement was lost) must not run twice.
-  if (h.MessageNumber < ExpectedNumber()) return;
+  if (AlreadyDone(h.MessageNumber)) return;
   if (h.ChunkCount == 1) {
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     if (text.find("newlk") == std::string_view::npos) CommandQueue.Push(text);
-    SetExpected(h.MessageNumber + 1);
+    Completed(h.MessageNumber);
     return;
   }
   if (h.ChunkCount < 1) return;
@@ -324,14 +351,14 @@ void client_udp::HandleText(const DatagramHeader& h, std::span<const uint8_t> da
   } else if (text.find("newlk") == std::string_view::npos) {
     EventQueue.Push(text);
   }
-  SetExpected(h.MessageNumber + 1);
+  Completed(h.MessageNumber);
 }
 
 void client_udp::HandleRecordChunk(const DatagramHeader& h, std::span<const uint8_t> data) {
-  if (h.MessageNumber < ExpectedNumber()) return;
+  if (AlreadyDone(h.MessageNumber)) return;
   if (h.ChunkCount == 1) {
     RecordQueue.Push(data);
-    SetExpected(h.MessageNumber + 1);
+    Completed(h.MessageNumber);
     return;
   }
   const int32_t buffer_size = RecordReassembly.BufferSize();
@@ -349,7 +376,7 @@ void client_udp::HandleRecordChunk(const DatagramHeader& h, std::span<const uint
   }
   if (result == Reassembly::Result::kComplete) {
     RecordQueue.Push(RecordReassembly.Take());
-    SetExpected(h.MessageNumber + 1);
+    Completed(h.MessageNumber);
   }
 }
 

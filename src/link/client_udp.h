@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -108,6 +109,9 @@ class client_udp {
   void NoteFileData(uint64_t now) { LastFileDataTime = now; }
   // The number below which received data datagrams are ignored.
   void SetExpected(int64_t n);
+  // A data message already taken (its repeats are dropped), and the taking of one.
+  bool AlreadyDone(int64_t number) const;
+  void Completed(int64_t number);
 
   // Protocol state, owned by the protocol thread (read by tests).
   int64_t MessageCounter = 0;
@@ -155,6 +159,9 @@ class client_udp {
   std::unique_ptr<recieve> receiver_;
   Wakeup wakeup_;
 
+  // Messages completed above ExpectedNumber while a lower one is still being reassembled.
+  static constexpr size_t kMaxDoneAbove = 4096;
+  std::set<int64_t> done_above_;
   bool first_attempt_done_ = false;
   uint64_t last_tick_ = 0;
   int64_t in_bytes_sum_ = 0;

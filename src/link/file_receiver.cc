@@ -78,7 +78,7 @@ bool FileReceiver::Open(const DatagramHeader& h) {
 }
 
 void FileReceiver::Chunk(const DatagramHeader& h, std::span<const uint8_t> data) {
-  if (h.MessageNumber < link_.ExpectedNumber()) return;
+  if (link_.AlreadyDone(h.MessageNumber)) return;
   link_.NoteFileData(TickCount(link_.GetClock()));
   if (!file_) {
     if (announced_.empty()) {
@@ -90,6 +90,7 @@ void FileReceiver::Chunk(const DatagramHeader& h, std::span<const uint8_t> data)
       link_.Reset(3);
       return;
     }
+    number_ = h.MessageNumber;
     if (link_.Registered.load()) {
       // A count the size cannot hold would make a map that never completes.
       const int32_t most = static_cast<int32_t>(std::max<int64_t>(file_size_ - 1, 0) / 960 + 1);
@@ -121,12 +122,14 @@ void FileReceiver::Chunk(const DatagramHeader& h, std::span<const uint8_t> data)
   if (!map_.Complete()) return;
   Log("fileok " + announced_);
   file_.reset();
-  link_.SetExpected(h.MessageNumber + 1);
+  number_ = 0;
+  link_.Completed(h.MessageNumber);
   if (deliver_) deliver_(announced_, h.TotalSize);
 }
 
 void FileReceiver::OnReset() {
   file_.reset();
+  number_ = 0;
   announcements_ = 0;
 }
 

@@ -37,6 +37,8 @@ class FileReceiver {
   void OnReset();
 
   bool Receiving() const { return file_ != nullptr; }
+  // Message number of the file being received, 0 for none.
+  int64_t Number() const { return file_ ? number_ : 0; }
   int32_t Announcements() const { return announcements_; }
   const std::string& AnnouncedName() const { return announced_; }
   std::filesystem::path TempPath(const std::string& name) const;
@@ -55,6 +57,7 @@ class FileReceiver {
   std::string announced_;
   std::unique_ptr<std::FILE, Closer> file_;
   int64_t file_size_ = 0;
+  int64_t number_ = 0;
   CompletionMap map_;
   int32_t announcements_ = 0;
 };

@@ -42,6 +42,7 @@ class LinkSync final : public TableSync {
   void FillFile(uint64_t now) override;
   void OnFileSent(uint64_t now) override;
   bool FileOffering() const override { return sender_.Offering(); }
+  int64_t FileInProgress() const override { return receiver_.Number(); }
   void Periodic(uint64_t now) override;
   uint64_t NextDue() const override;
   void OnReset() override;

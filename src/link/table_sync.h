@@ -42,6 +42,9 @@ class TableSync {
   virtual void OnFileSent(uint64_t /*now*/) {}
   // A file transfer is active but the server has not accepted it yet: it is not complete.
   virtual bool FileOffering() const { return false; }
+  // Message number of a file being received, 0 for none (keeps its chunks coming while other
+  // messages complete).
+  virtual int64_t FileInProgress() const { return 0; }
   // Table requests, notifications and the outbox drive, once per iteration.
   virtual void Periodic(uint64_t /*now*/) {}
   // Tick time at which Periodic next has something to do; 0 for none.

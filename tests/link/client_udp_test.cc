@@ -413,6 +413,23 @@ TEST_F(LinkTest, TextRouting) {
   EXPECT_TRUE(Events().empty());
 }
 
+TEST_F(LinkTest, ShortMessageOvertakingALongOneDoesNotLoseIt) {
+  Register();
+  Events();
+  const std::string longer = "{\"$c$\":\"long\",\"x\":\"0123456789\"}";
+  const int32_t total = static_cast<int32_t>(longer.size());
+  FromServer(MakeChunk(kKindText, 2, 1, 2, 0, total, longer.substr(0, 10)));
+  FromServer(MakeText(3, "{\"$c$\":\"short\"}"));
+  Step();
+  EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"short\"}"});
+  EXPECT_EQ(link->ExpectedNumber(), 2);
+  FromServer(MakeText(3, "{\"$c$\":\"short\"}"));  // a repeat: acknowledged, not run again
+  FromServer(MakeChunk(kKindText, 2, 2, 2, 10, total, longer.substr(10)));
+  Step();
+  EXPECT_EQ(Events(), std::vector<std::string>{longer});
+  EXPECT_EQ(link->ExpectedNumber(), 4);
+}
+
 TEST_F(LinkTest, FullReceiveQueueWithholdsTheAcknowledgement) {
   Register();
   Sent();

@@ -83,6 +83,19 @@ TEST_F(LinkDoubleTest, RegistersKeepsAliveAndReregistersAfterSilence) {
   EXPECT_EQ(JsonGetValue(events[2], "$c$"), "connected");
 }
 
+TEST_F(LinkDoubleTest, LostAcknowledgementsAreMadeGoodByResends) {
+  link->SetEnabled(true);
+  ASSERT_TRUE(RunUntil([&] { return link->Registered.load(); }, 100ms));
+  server->DropAcks = 0.5;
+  const std::string text = "{\"$c$\":\"m\",\"f\":\"" + std::string(5000, 'q') + "\"}";
+  ASSERT_TRUE(link->OutQueue.Push(text));
+  ASSERT_TRUE(RunUntil([&] { return !link->OutQueue.NotEmpty(); }, 10000ms));
+  EXPECT_GT(link->Window.Resends, 0u);
+  int copies = 0;
+  for (const auto& m : server->Messages()) copies += m.Text == text ? 1 : 0;
+  EXPECT_EQ(copies, 1);
+}
+
 TEST_F(LinkDoubleTest, DeniedRegistrationIsRetriedAfterThirtySeconds) {
   server->DenyRegistration = true;
   link->SetEnabled(true);

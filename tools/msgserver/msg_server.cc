@@ -82,9 +82,11 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
     return;
   }
   if (h.Kind != kKindText && h.Kind != kKindFile) return;
-  std::array<uint8_t, kPrefixSize> ack;
-  BuildAck(h, ack);
-  Send(ack);
+  if (!Chance(DropAcks.load())) {
+    std::array<uint8_t, kPrefixSize> ack;
+    BuildAck(h, ack);
+    Send(ack);
+  }
   std::span<uint8_t> payload = datagram.subspan(kPrefixSize);
   UnscramblePayload(payload);
   const std::span<const uint8_t> data = payload.size() >= 2

@@ -47,6 +47,7 @@ class MsgServer {
   std::atomic<bool> AnswerKeepalives{true};
   std::atomic<double> DropIncoming{0.0};  // fraction of received datagrams ignored
   std::atomic<double> DropOutgoing{0.0};  // fraction of sent datagrams (acks too) lost
+  std::atomic<double> DropAcks{0.0};      // fraction of acknowledgements not sent
   std::string Tid = "0123abcd-4567-89ef-0123-456789abcdef";  // set before Start
   std::string Version = "3.1.0";
 
