@@ -22,7 +22,7 @@ ab::Bytes With(uint8_t mode, const ab::Bytes& body) {
 }
 
 void Change(ab::Bytes& out, int8_t row, const ab::Bytes& record) {
-  out.push_back(0);
+  out.push_back(2);
   out.push_back(static_cast<uint8_t>(row));
   out.push_back(static_cast<uint8_t>(record.size()));
   out.insert(out.end(), record.begin(), record.end());
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   Change(ops, 0, ab::BuildRowChange("object", 0, 4, {{"s", ab::SlotValue("new", 8)}}));
   Change(ops, 1, ab::BuildRowChange("object", 1, 4, {{"c15", ab::CodedValue(5, 2, "five", 8)}}));
   Change(ops, 2, ab::BuildRowChange("object", 2, 4, {{"m", ab::PoolValue(20, 12, "pool")}}));
-  ops.push_back(1);
+  ops.push_back(3);
   ops.push_back(11);
   Write(change / "changes", ops);
   return 0;

@@ -214,8 +214,8 @@ void TBaseClient::Refresh() {
   int64_t key_min = 1048575, key_max = -1048575;
   int32_t number_min = 16777215, number_max = 0;
 
-  std::vector<int32_t> view;
-  view.reserve(static_cast<size_t>(std::max(RowCount_, 0)));
+  // Built in the previous view's spare array: a rebuild after every change must not allocate.
+  std::vector<int32_t>& view = ViewSpare_;
   std::vector<std::pair<std::string, int32_t>> keys;
 
   std::vector<const FieldGFB*> conditions;
@@ -231,7 +231,40 @@ void TBaseClient::Refresh() {
   // A row without a p_d byte is not a row: RowCount may run ahead of the columns after a change
   // record that announced more rows than it grew.
   size_t rows = std::min(static_cast<size_t>(std::max(RowCount_, 0)), flags.size());
-  for (size_t i = 0; i < rows; ++i) {
+  const int32_t* ids = first.Data.Ints.data();
+  const size_t id_count = first.Data.Ints.size();
+  // Every table of the system takes this path: no filter, master or sort, so the view is the
+  // non-deleted rows in order, collected by a loop with nothing but locals in it.
+  const bool plain = conditions.empty() && !MasterTable_ && !Sorted_;
+  bool guessed = false;
+  if (plain) {
+    // Only growth is zero-filled; every element up to `kept` is written below.
+    if (view.size() < rows) view.resize(rows);
+    int32_t* out = view.data();
+    size_t kept = 0;
+    const uint8_t* fl = flags.data();
+    // The record numbers rarely change their range between rebuilds: fill the index for the
+    // previous range on the way and redo it below only when the range turned out different.
+    guessed = !NumberIndex_.empty();
+    if (guessed) std::fill(NumberIndex_.begin(), NumberIndex_.end(), 0);
+    const int32_t guess_min = NumberMin_, guess_max = NumberMax_;
+    int32_t* index = NumberIndex_.data();
+    for (size_t i = 0; i < rows; ++i) {
+      if (fl[i] & 1) continue;
+      int32_t n = i < id_count ? ids[i] : 0;
+      number_max = std::max(number_max, n);
+      number_min = std::min(number_min, n);
+      out[kept++] = static_cast<int32_t>(i + 1);
+      if (guessed && n >= guess_min && n <= guess_max)
+        index[static_cast<size_t>(n - guess_min)] = static_cast<int32_t>(i + 1);
+    }
+    view.resize(kept);
+  }
+  if (!plain) {
+    view.clear();
+    view.reserve(rows);
+  }
+  for (size_t i = 0; i < rows && !plain; ++i) {
     if (flags[i] & 1) continue;
     if (!conditions.empty()) {
       bool any_match = false, any_mismatch = false, counted = false;
@@ -286,7 +319,7 @@ void TBaseClient::Refresh() {
     for (size_t k = 0; k < keys.size(); ++k) view[k] = keys[k].second;
   }
 
-  View_ = std::move(view);
+  View_.swap(view);
   Count_ = static_cast<int32_t>(View_.size());
 
   if (number_min == 16777215) number_min = 0;
@@ -297,15 +330,24 @@ void TBaseClient::Refresh() {
     NumberMin_ = 0;
     NumberMax_ = -1;
     NumberIndex_.clear();
+  } else if (guessed && number_min == NumberMin_ && number_max == NumberMax_) {
+    // Filled in the loop above.
   } else {
     NumberMin_ = number_min;
     NumberMax_ = number_max;
     NumberIndex_.assign(static_cast<size_t>(span), 0);
-    for (size_t i = 0; i < rows; ++i) {
-      if (flags[i] & 1) continue;
-      int32_t n = i < first.Data.Ints.size() ? first.Data.Ints[i] : 0;
+    int32_t* index = NumberIndex_.data();
+    auto enter = [&](size_t i) {
+      int32_t n = i < id_count ? ids[i] : 0;
       if (n >= number_min && n <= number_max)
-        NumberIndex_[static_cast<size_t>(n - number_min)] = static_cast<int32_t>(i + 1);
+        index[static_cast<size_t>(n - number_min)] = static_cast<int32_t>(i + 1);
+    };
+    if (plain) {
+      // The view holds exactly the non-deleted rows, ascending.
+      for (int32_t r : View_) enter(static_cast<size_t>(r - 1));
+    } else {
+      for (size_t i = 0; i < rows; ++i)
+        if (!(flags[i] & 1)) enter(i);
     }
   }
   if (Count_ == 0) CurrentRow_ = -1;

@@ -197,6 +197,7 @@ class TBaseClient {
   std::string SlaveField_;
   bool FlagRefresh_ = false;
   std::vector<int32_t> View_;
+  std::vector<int32_t> ViewSpare_;
   std::vector<int32_t> NumberIndex_;
   int32_t NumberMin_ = 0;
   int32_t NumberMax_ = 0;

@@ -38,11 +38,12 @@ void AppendArray(Bytes& out, const std::vector<T>& v, size_t count) {
   }
 }
 
-// Fills count elements from the bytes; elements the bytes do not cover stay zero.
+// Up to count elements from the bytes. A cache file shorter than its counts gives a shorter
+// column (read as empty beyond its end), so a damaged count cannot make us allocate.
 template <typename T>
 void FillArray(std::vector<T>& v, size_t count, std::span<const uint8_t> bytes) {
-  v.assign(count, T{});
   size_t n = std::min(count, bytes.size() / sizeof(T));
+  v.assign(n, T{});
   for (size_t i = 0; i < n; ++i) {
     uint8_t b[sizeof(T)];
     std::memcpy(b, bytes.data() + i * sizeof(T), sizeof(T));
@@ -238,6 +239,8 @@ void TBaseClient::LoadCache() {
     size_t at = 2 + kHeaderSize + k * kDescriptorSize;
     if (at + kDescriptorSize > image.size()) break;
     FieldDescriptor d = FieldDescriptor::Read(image.data() + at);
+    if (d.Width < 0 || d.Width > kMaxFieldWidth || d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth)
+      break;  // not a structure this program wrote
     FieldGFB& f = *Fields[static_cast<size_t>(AddField(d))];
     if (!SafeFileName(f.FieldName)) continue;
     std::filesystem::path column_path = CacheDir() / (f.FieldName + ".cache");

@@ -76,12 +76,15 @@ void AppendSlotText(Bytes& out, std::string_view text, size_t slot_size);
 // Record numbers are 24-bit (the view rebuild starts its minimum at FFFFFF); a lookup from
 // record number to row never spans more numbers than that.
 inline constexpr int64_t kMaxNumberIndexSpan = int64_t{1} << 24;
-// Row counts from files and change records above this are refused: 4M rows of a 210-field table
-// already take gigabytes, and every column is sized from the count.
-inline constexpr int32_t kMaxRowCount = 1 << 22;
+// Row counts from files and change records above this are refused: every column is sized from
+// the count, and 1M rows of a 210-field table already take about 400 MB.
+inline constexpr int32_t kMaxRowCount = 1 << 20;
+// Bytes per row and text slot size of a field: short texts hold at most 255 characters, so
+// anything larger is not a table of ours (and AsBytes hands out Width bytes).
+inline constexpr int32_t kMaxFieldWidth = 1 << 16;
 // One change record may add at most this many rows: the server adds rows one at a time, and a
 // forged row count must not grow every column of a wide table by millions of rows.
-inline constexpr int32_t kMaxRowGrowth = 1 << 16;
+inline constexpr int32_t kMaxRowGrowth = 1 << 12;
 // A compressed table file may not inflate beyond this.
 inline constexpr size_t kMaxInflatedBytes = size_t{1} << 30;
 // A type-24 pool may not be grown beyond this by a change record.

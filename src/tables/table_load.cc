@@ -167,7 +167,8 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
   for (int32_t k = 0; k < descriptors; ++k) {
     if (!ReadExact(src, raw, kDescriptorSize)) return malformed();
     FieldDescriptor d = FieldDescriptor::Read(raw);
-    if (d.Width < 0 || d.TextWidth < 0) return malformed();
+    if (d.Width < 0 || d.Width > kMaxFieldWidth || d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth)
+      return malformed();
     if (structure_cache)
       structure_cache->insert(structure_cache->end(), raw, raw + kDescriptorSize);
     AddField(d);
@@ -300,6 +301,9 @@ void TBaseClient::LoadTableData(std::string_view text) {
       d.Type = static_cast<uint8_t>(StrictInt(parts[1]));
       d.Width = StrictInt(parts[2]);
       d.TextWidth = StrictInt(parts[3]);
+      // Widths no field can have are taken as 0, as for a field without a column.
+      if (d.Width < 0 || d.Width > kMaxFieldWidth) d.Width = 0;
+      if (d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth) d.TextWidth = 0;
       d.Name = key;
       AddField(d);
     }

@@ -73,6 +73,22 @@ TEST_F(BaseClientTest, RecordIndexSelectsCursorRow) {
   EXPECT_EQ(t->CursorRow(), 3);
 }
 
+TEST_F(BaseClientTest, RebuildKeepsIndexExactWhetherTheNumberRangeMovesOrNot) {
+  auto t = Load(MakeTable("t", {10, 11, 12, 13}, {0, 0, 0, 0}));
+  t->MarkDeleted(11);  // same range: the old entry must not survive
+  t->Refresh();
+  EXPECT_THAT(t->NumberIndex(), ElementsAre(1, 0, 3, 4));
+  t->MarkDeleted(13);  // the range shrinks
+  t->Refresh();
+  EXPECT_EQ(t->NumberMax(), 12);
+  EXPECT_THAT(t->NumberIndex(), ElementsAre(1, 0, 3));
+  t->MarkDeleted(10);
+  t->MarkDeleted(12);
+  t->Refresh();
+  EXPECT_THAT(t->NumberIndex(), ElementsAre(0));
+  EXPECT_EQ(t->RowOfNumber(12), 0);
+}
+
 TEST_F(BaseClientTest, SameRecordNumberTwiceMapsToLaterRow) {
   auto t = Load(MakeTable("t", {4, 4, 5}, {0, 0, 0}));
   EXPECT_EQ(t->RowOfNumber(4), 2);

@@ -165,6 +165,8 @@ TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
       {"descriptors beyond file", put(good, kHeaderFieldCount, 1000000), 0, false},
       {"negative block count", put(good, kHeaderBlockCount, -1), 0, false},
       {"negative width", put(good, kHeaderSize + 21, -4), 0, false},
+      {"huge width", put(good, kHeaderSize + kDescriptorSize + 21, kMaxFieldWidth + 1), 1, false},
+      {"huge text width", put(good, kHeaderSize + 25, 0x7fffffff), 0, false},
       {"block number zero", put(good, kBlocks, 0), 6, false},
       {"block number too big", put(good, second, 7), 6, true},
       {"fixed width wrong", put(good, second + 21, 4), 6, true},
@@ -187,7 +189,7 @@ TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
 }
 
 TEST_F(TableLoadTest, CompressedCountsBeyondWhatTheStreamCouldHoldAreRefused) {
-  // 4M rows of n_abs would need 16 MB; a stream of this size cannot inflate to that.
+  // 1M rows of n_abs would need 4 MB; a stream of this size cannot inflate to that.
   Bytes raw = BuildRawTable(MakeTable("otvl", {1}, {0}));
   PutI32(raw.data() + kHeaderRowCount, kMaxRowCount);
   auto t = LoadFile(Compress(raw), true, "otvl", TableLoadResult::kMalformed);
