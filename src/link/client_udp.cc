@@ -268,7 +268,7 @@ bool client_udp::Transfers(uint64_t now) {
     return true;
   }
   Window.Adapt(now);
-  if (Window.Complete()) {
+  if (Window.Complete() && !(Window.TransferIsFile && Sync != nullptr && Sync->FileOffering())) {
     if (Window.TransferIsFile) {
       Window.TransferActive = false;
       Window.AdaptAfterFile(now);
@@ -384,11 +384,13 @@ void client_udp::HandleRecordChunk(const DatagramHeader& h, std::span<const uint
 
 bool client_udp::Dispatch() {
   bool work = false;
-  if (RecordQueue.Peek(record_)) {
+  // Record messages wait in their queue until every table is loaded.
+  const bool ready = TablesReady.load();
+  if (ready && RecordQueue.Peek(record_)) {
     if (Sync != nullptr) Sync->HandleRecord(record_);
     RecordQueue.Drop();
     work = true;
-  } else if (RecordQueue.NotEmpty()) {
+  } else if (ready && RecordQueue.NotEmpty()) {
     RecordQueue.Drop();  // an empty record carries nothing
     work = true;
   }
@@ -472,7 +474,10 @@ void client_udp::Figures(uint64_t now) {
 
 uint64_t client_udp::NextWake() {
   const uint64_t now = TickCount(clock_);
-  if (ReceiveQueue.NotEmpty() || CommandQueue.NotEmpty() || RecordQueue.NotEmpty()) return now;
+  if (ReceiveQueue.NotEmpty() || CommandQueue.NotEmpty() ||
+      (TablesReady.load() && RecordQueue.NotEmpty())) {
+    return now;
+  }
   uint64_t due = last_tick_ + Ms(1000);
   auto at = [&](uint64_t t) { due = std::min(due, t); };
   if (Usable() && Enabled.load()) {
@@ -490,7 +495,7 @@ uint64_t client_udp::NextWake() {
         const uint64_t d = Window.NextDeadline();
         if (d != 0) at(d);
         if (Window.ChunksToPlace() && !Window.TransferIsFile) at(Window.LastAdaptTime + Ms(1000));
-      } else if (OutQueue.NotEmpty()) {
+      } else if (OutQueue.NotEmpty() || FileQueue.NotEmpty()) {
         return now;
       }
     }

@@ -107,6 +107,11 @@ class client_udp {
   void Reset(int code);
   // A file chunk arrived (the file cycle keeps the loading deadline alive with it).
   void NoteFileData(uint64_t now) { LastFileDataTime = now; }
+  // The number below which received data datagrams are ignored.
+  void SetExpected(int64_t n);
+  // A data message already taken (its repeats are dropped), and the taking of one.
+  bool AlreadyDone(int64_t number) const;
+  void Completed(int64_t number);
 
   // Protocol state, owned by the protocol thread (read by tests).
   int64_t MessageCounter = 0;
@@ -122,6 +127,8 @@ class client_udp {
   int32_t AddressIndex() const { return channel_.AddressIndex(); }
   int64_t ExpectedNumber() const { return receiver_ ? receiver_->ExpectedNumber.load() : 0; }
   std::mutex& Lock() { return lock_; }
+  const std::filesystem::path& BaseDir() const { return base_dir_; }
+  const ServerChannel& Channel() const { return channel_; }
   const Clock& GetClock() const { return clock_; }
 
  private:
@@ -139,9 +146,6 @@ class client_udp {
   void Accept(const std::string& reply, uint64_t now);
   void Refuse(const std::string& reply);
   void Figures(uint64_t now);
-  void SetExpected(int64_t n);
-  bool AlreadyDone(int64_t number) const;
-  void Completed(int64_t number);
   void LogLine(std::string line);
   void DropAll(OchFIFOJSON& q);
 

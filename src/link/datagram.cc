@@ -43,7 +43,7 @@ void EncodePrefix(const DatagramHeader& header, std::span<uint8_t> out) {
   if (out.size() < static_cast<size_t>(kPrefixSize)) return;
   WriteFields(header, out.data());
   SeedBytes(out);
-  ScramblePrefix(out.first(kPrefixSize), kHeaderSize, kKeyTableLink);
+  ScramblePrefix(out.first(kPrefixSize), kDatagramHeaderSize, kKeyTableLink);
 }
 
 std::optional<DatagramHeader> DecodePrefix(std::span<const uint8_t> datagram) {
@@ -53,7 +53,7 @@ std::optional<DatagramHeader> DecodePrefix(std::span<const uint8_t> datagram) {
   }
   std::array<uint8_t, kPrefixSize> prefix;
   std::copy_n(datagram.begin(), kPrefixSize, prefix.begin());
-  ScramblePrefix(prefix, kHeaderSize, kKeyTableLink);
+  ScramblePrefix(prefix, kDatagramHeaderSize, kKeyTableLink);
   if (GetU16(prefix.data() + kOffMagic) != kMagic) return std::nullopt;
   DatagramHeader h = ReadPrefixFields(prefix);
   // 64-bit sum: a forged PayloadLength near INT32_MAX must not wrap into a match.

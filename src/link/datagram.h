@@ -13,7 +13,7 @@
 namespace ab {
 
 inline constexpr int32_t kPrefixSize = 57;
-inline constexpr int32_t kHeaderSize = 55;  // scrambled part of the prefix
+inline constexpr int32_t kDatagramHeaderSize = 55;  // scrambled part of the prefix
 inline constexpr int32_t kMinDatagram = 57;
 inline constexpr int32_t kMaxDatagram = 1499;  // longest datagram accepted
 inline constexpr int32_t kChunkData = 960;     // data bytes per chunk sent

@@ -40,6 +40,8 @@ class TableSync {
   virtual void FillFile(uint64_t /*now*/) {}
   // Every chunk of the file was acknowledged.
   virtual void OnFileSent(uint64_t /*now*/) {}
+  // A file transfer is active but the server has not accepted it yet: it is not complete.
+  virtual bool FileOffering() const { return false; }
   // Message number of a file being received, 0 for none (keeps its chunks coming while other
   // messages complete).
   virtual int64_t FileInProgress() const { return 0; }

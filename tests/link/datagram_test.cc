@@ -34,7 +34,7 @@ TEST(DatagramTest, PrefixRoundTripsAndIsScrambledLittleEndian) {
 
   // Unscrambled by hand, every field sits at its offset, low byte first.
   Bytes clear = d;
-  ScramblePrefix(clear, kHeaderSize, kKeyTableLink);
+  ScramblePrefix(clear, kDatagramHeaderSize, kKeyTableLink);
   EXPECT_EQ(clear[2], 0xAA);
   EXPECT_EQ(clear[3], 0xFF);
   EXPECT_EQ(clear[4], kKindRecord);
@@ -73,9 +73,9 @@ TEST(DatagramTest, AcceptanceTests) {
       EncodePrefix(h, d);
       if (c.bad_magic) {
         // Flip a magic byte under the scrambling.
-        ScramblePrefix(std::span<uint8_t>(d).first(57), kHeaderSize, kKeyTableLink);
+        ScramblePrefix(std::span<uint8_t>(d).first(57), kDatagramHeaderSize, kKeyTableLink);
         d[3] = 0xFE;
-        ScramblePrefix(std::span<uint8_t>(d).first(57), kHeaderSize, kKeyTableLink);
+        ScramblePrefix(std::span<uint8_t>(d).first(57), kDatagramHeaderSize, kKeyTableLink);
       }
     }
     EXPECT_EQ(DecodePrefix(d).has_value(), c.accepted) << c.name;

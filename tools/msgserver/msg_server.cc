@@ -92,6 +92,10 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
   const std::span<const uint8_t> data = payload.size() >= 2
                                             ? std::span<const uint8_t>(payload.subspan(2))
                                             : std::span<const uint8_t>();
+  if (h.Kind == kKindFile) {
+    OnFileChunk(h, data);
+    return;
+  }
   if (h.ChunkCount == 1) {
     // A registration starts the numbering afresh.
     if (h.MessageNumber == 1) completed_.clear();
@@ -123,15 +127,17 @@ void MsgServer::OnMessage(int64_t number, std::string text) {
                                         Version + "\"}"});
     }
   } else if (name == "testex" && AnswerKeepalives.load()) {
-    outbox_.push_back({kKindText, "{\"$c$\":\"testex\"}"});
+    outbox_.push_back({kKindText, TestexAnswer()});
   } else if (name == "getqueue") {
     outbox_.push_back({kKindText, "{\"$c$\":\"queuezag\",\"name\":\"" + JsonGetValue(text, "name") +
                                       "\",\"count\":\"0\",\"position\":\"0\"}"});
   }
+  OnDataMessage(name, text);
   received_.push_back({TickCount(clock_), number, std::move(text)});
 }
 
 void MsgServer::Drive(uint64_t now) {
+  AnnounceDue(now);
   if (!window_.TransferActive && !outbox_.empty()) {
     Outgoing next = std::move(outbox_.front());
     outbox_.pop_front();

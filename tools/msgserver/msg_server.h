@@ -24,6 +24,7 @@
 #include "link/datagram_socket.h"
 #include "link/reassembly.h"
 #include "link/send_window.h"
+#include "tables/table_file_writer.h"
 #include "util/clock.h"
 
 namespace ab {
@@ -54,6 +55,21 @@ class MsgServer {
   // Queues a text (kind 0) or file (kind 1) for reliable delivery to the link.
   void SendMessage(std::string text);
   void SendFile(std::string bytes);
+  // A record message (kind 2): row changes, deletions, bundles.
+  void SendRecord(std::string bytes);
+
+  // Data the double serves (msg_server_data.cc); set before Start or under the double's use.
+  // Table load requests are answered from Tables (raw files, zlib-compressed when
+  // CompressTables); "getfile" serves Files or the table files by file name, announcing with
+  // "sendfile" until the link accepts; offers from the link are accepted and the files kept.
+  void SetTables(std::vector<TableData> tables, bool compressed);
+  void SetFile(const std::string& name, std::string bytes);
+  // Inserted as the "queue" array of every keep-alive answer when not empty.
+  void SetQueueAnswer(std::string entries);
+  // Files received from the link, by their "nameinserv".
+  std::map<std::string, std::string> ReceivedFiles();
+  int Announcements();  // "sendfile" texts sent
+
   // A kind-254 keep-alive datagram.
   void SendKeepaliveDatagram();
 
@@ -86,6 +102,34 @@ class MsgServer {
   void Handle(std::span<uint8_t> datagram);
   void OnMessage(int64_t number, std::string text);
   void Drive(uint64_t now);
+  // msg_server_data.cc
+  std::string TestexAnswer() const;
+  void OnDataMessage(const std::string& name, const std::string& text);
+  void OnFileChunk(const DatagramHeader& h, std::span<const uint8_t> data);
+  void AnnounceDue(uint64_t now);
+  void NextServing();
+
+  struct Serving {
+    std::string Name;
+    std::string Bytes;
+    bool Started = false;
+    int Announced = 0;
+    uint64_t NextAnnounce = 0;
+  };
+  struct FileIn {
+    std::string Bytes;
+    std::set<int32_t> Chunks;
+    int32_t Count = 0;
+  };
+  std::vector<TableData> tables_;
+  bool compress_tables_ = false;
+  std::map<std::string, std::string> files_;
+  std::string queue_answer_;
+  std::deque<Serving> serving_;
+  std::string offered_name_;
+  std::map<int64_t, FileIn> files_in_;
+  std::map<std::string, std::string> received_files_;
+  int announcements_ = 0;
 
   std::unique_ptr<DatagramSocket> socket_;
   const Clock& clock_;
