@@ -85,6 +85,11 @@ void TForm22::FormCreate() {
   link_port_ = std::make_unique<ClientLinkPort>(*link_);
 
   web_ = std::make_unique<WebApi>(*this);
+  sync_ = std::make_unique<LinkSync>(
+      *link_, &tables_.Tables, tables_.Lock.Native(),
+      [this](const std::string& table) { tables_.TableRefreshed(table); });
+  sync_->OnLinkChanged = [this] { web_->NotifyLinkChanged(); };
+  link_->Sync = sync_.get();
   http_port_ = std::make_unique<HttpPort>(*web_, static_cast<uint16_t>(settings_.HttpPort));
   ticker_ = std::make_unique<StatusTicker>(*link_port_, *http_port_, display_, counters_,
                                            tables_.Lock.Native(), *queues_[0], clock_,
@@ -108,6 +113,7 @@ void TForm22::FormClose() {
   web_.reset();
   link_port_.reset();
   link_.reset();
+  sync_.reset();
   views_.reset();
   {
     ControllerLockGuard guard(tables_.Lock);
@@ -144,9 +150,13 @@ void TForm22::PollNow() {
   if (link_) link_->RequestKeepalive();
 }
 
-void TForm22::SetAwaitedFile(const std::string& /*name*/) {}
+void TForm22::SetAwaitedFile(const std::string& name) {
+  if (!sync_) return;
+  sync_->SetAwaitedFile(name);
+  sync_->FileArrived = false;
+}
 
-bool TForm22::FileArrived() { return false; }
+bool TForm22::FileArrived() { return sync_ && sync_->FileArrived.load(); }
 
 void TForm22::AddStatusLine(std::string_view text) {
   display_.PostStatusLine(std::string(text));

@@ -20,6 +20,7 @@
 #include "core/status_ticker.h"
 #include "link/client_udp.h"
 #include "link/datagram_socket.h"
+#include "link/link_sync.h"
 #include "util/clock.h"
 #include "util/queue.h"
 #include "web/web_api.h"
@@ -91,6 +92,7 @@ class TForm22 final : public WebContext {
   StatusDisplay display_;
   DailyLog daily_log_;
   std::unique_ptr<client_udp> link_;
+  std::unique_ptr<LinkSync> sync_;
   std::unique_ptr<LinkPort> link_port_;
   std::unique_ptr<WebApi> web_;
   std::unique_ptr<HttpPort> http_port_;

@@ -118,6 +118,7 @@ void LinkSync::Testex(const std::string& text) {
       }
     }
   }
+  if (!queue.empty() && OnLinkChanged) OnLinkChanged();
   const std::string messages = JsonGetValue(text, "messages");
   if (messages.empty()) return;
   const std::string file = JsonGetValue(messages, "filename");
@@ -304,7 +305,10 @@ void LinkSync::Deliver(const std::string& name, int32_t total_size) {
     return;
   }
   link_.EventQueue.Push(BuildGetFileOkNotice(name));
-  if (name == AwaitedFile()) FileArrived = true;
+  if (name == AwaitedFile()) {
+    FileArrived = true;
+    if (OnLinkChanged) OnLinkChanged();
+  }
 }
 
 void LinkSync::LoadTable(TBaseClient& table, const std::string& name, int32_t total_size) {

@@ -51,6 +51,9 @@ class LinkSync final : public TableSync {
   void SetAwaitedFile(std::string name);
   std::string AwaitedFile() const;
   std::atomic<bool> FileArrived{false};
+  // Called without Lock after a queue report was stored or the awaited file arrived, so the
+  // owner can wake whoever waits for either. Set before the link starts.
+  std::function<void()> OnLinkChanged;
 
   bool TableRequestUnderWay() const { return request_under_way_; }
   const std::string& AwaitedArchive() const { return awaited_archive_; }
