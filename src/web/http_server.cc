@@ -357,26 +357,22 @@ void HttpServer::Answer(const std::shared_ptr<Session>& s, HttpAnswer a, bool he
     // After a refusal, read a little of what the client still sends, so that closing with
     // unread data does not reset the connection before the client has read the refusal.
     s->stream.expires_after(std::chrono::seconds(1));
-    auto drain_some = std::make_shared<std::function<void()>>();
-    *drain_some = [this, s, drain_some] {
-      s->stream.async_read_some(asio::buffer(s->chunk),
-                                [this, s, drain_some](error_code rec, size_t n) {
-                                  s->drained += n;
-                                  if (s->closed) return;
-                                  if (rec || s->drained >= 64 * 1024) {
-                                    *drain_some = nullptr;  // breaks the self-reference
-                                    return Close(s);
-                                  }
-                                  (*drain_some)();
-                                });
-    };
-    (*drain_some)();
+    Drain(s);
   };
   if (head) {
     http::async_write_header(s->stream, *s->serializer, written);
   } else {
     http::async_write(s->stream, *s->serializer, written);
   }
+}
+
+void HttpServer::Drain(const std::shared_ptr<Session>& s) {
+  s->stream.async_read_some(asio::buffer(s->chunk), [this, s](error_code ec, size_t n) {
+    if (s->closed) return;
+    s->drained += n;
+    if (ec || s->drained >= 64 * 1024) return Close(s);
+    Drain(s);
+  });
 }
 
 }  // namespace ab

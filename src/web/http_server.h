@@ -69,6 +69,8 @@ class HttpServer {
   void ReadUntilClose(const std::shared_ptr<Session>& s);
   void Dispatch(const std::shared_ptr<Session>& s);
   void Answer(const std::shared_ptr<Session>& s, HttpAnswer answer, bool head, bool drain);
+  // Reads and discards what a refused client still sends, up to a bound, then closes.
+  void Drain(const std::shared_ptr<Session>& s);
   void Close(const std::shared_ptr<Session>& s);
   void ReapHandlers();
 
