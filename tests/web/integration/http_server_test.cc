@@ -218,7 +218,11 @@ TEST_F(HttpServerTest, RequestsBeyondTheHandlerCapWaitForAFreeSlot) {
   std::vector<test::Reply> replies(3);
   std::thread first([&] { replies[0] = Fetch(port_, http::verb::get, "/block"); });
   std::thread second([&] { replies[1] = Fetch(port_, http::verb::get, "/block"); });
-  while (server_->ActiveHandlers() < 2) std::this_thread::yield();
+  for (;;) {  // both handlers inside, not merely dispatched
+    std::lock_guard lk(mutex_);
+    if (waiting_ == 2) break;
+  }
+  EXPECT_EQ(server_->ActiveHandlers(), 2);
   std::thread third([&] { replies[2] = Fetch(port_, http::verb::get, "/third"); });
   while (server_->OpenConnections() < 3) std::this_thread::yield();
   Release();  // one blocked request ends; the third takes its slot
