@@ -74,8 +74,17 @@ struct Fixture {
       flags.Texts.push_back(std::string("\x20\0", 2));
     }
     objects = Load(Table("object", kObjects, 210,
-                         {{1, n}, {2, pd}, {4, dt}, {8, name}, {9, street}, {12, house},
-                          {13, phone}, {21, type}, {25, lon}, {26, lat}, {29, state},
+                         {{1, n},
+                          {2, pd},
+                          {4, dt},
+                          {8, name},
+                          {9, street},
+                          {12, house},
+                          {13, phone},
+                          {21, type},
+                          {25, lon},
+                          {26, lat},
+                          {29, state},
                           {139, flags}}));
     FieldData pn = Field("n_abs", 1), ppd = Field("p_d", 3), fio = Field("fio", 24),
               pos = Field("pos", 24), home = Field("home", 2, 20), work = Field("work", 2, 20),
@@ -89,8 +98,9 @@ struct Fixture {
       work.Texts.push_back("495-111-11-11");
       mob.Texts.push_back("+79001234567");
     }
-    persons = Load(Table("otvl", kObjects * 3, 11,
-                         {{1, pn}, {2, ppd}, {7, fio}, {8, pos}, {9, home}, {10, work}, {11, mob}}));
+    persons =
+        Load(Table("otvl", kObjects * 3, 11,
+                   {{1, pn}, {2, ppd}, {7, fio}, {8, pos}, {9, home}, {10, work}, {11, mob}}));
     FieldData mn = Field("n_abs", 1), mpd = Field("p_d", 3), obj = Field("obj", 1),
               file = Field("file", 2, 32), caption = Field("caption", 24);
     for (int i = 0; i < kObjects * 2; ++i) {
@@ -111,8 +121,8 @@ struct Fixture {
     object_view = std::make_unique<BaseClientTable>(*objects);
     person_view = std::make_unique<BaseClientTable>(*persons);
     picture_view = std::make_unique<BaseClientTable>(*pictures);
-    set = {object_view.get(), person_view.get(), picture_view.get(), 1000, &object_persons,
-           &object_pictures};
+    set = {object_view.get(), person_view.get(), picture_view.get(), 1000,
+           &object_persons,   &object_pictures};
 
     std::string body = BuildObjectPassports(set, "10.0.0.5:8090", std::nullopt);
     body_size = body.size();
