@@ -227,7 +227,7 @@ void TBaseClient::LoadCache() {
     if (!f || !ReadWhole(f.get(), image)) return;
   }
   Scramble(image, kCacheKeyTable);
-  if (image.size() < 2 + kHeaderSize) return;
+  if (image.size() < 2 + kTableHeaderSize) return;
   const uint8_t* header = image.data() + 2;
   int32_t rows = GetI32(header + kHeaderRowCount);
   if (rows < 0 || rows > kMaxRowCount) rows = 0;
@@ -235,7 +235,7 @@ void TBaseClient::LoadCache() {
   size_t row_count = static_cast<size_t>(rows);
 
   for (size_t k = 0; k < n; ++k) {
-    size_t at = 2 + kHeaderSize + k * kDescriptorSize;
+    size_t at = 2 + kTableHeaderSize + k * kDescriptorSize;
     if (at + kDescriptorSize > image.size()) break;
     FieldDescriptor d = FieldDescriptor::Read(image.data() + at);
     FieldGFB& f = *Fields[static_cast<size_t>(AddField(d))];

@@ -188,7 +188,7 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
 HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   std::optional<int32_t> filter;
   std::string id = JsonGetValue(body, "object_id");
-  if (!id.empty()) filter = DecimalInt32Or0(id);
+  if (!id.empty()) filter = ParseInt32Or0(id);
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";

@@ -100,19 +100,7 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text.front() == '-') return std::nullopt;
-  }
-  if (text.empty()) return std::nullopt;
-  int32_t v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return v;
-}
-
-int32_t DecimalInt32Or0(std::string_view text) { return ParseDecimalInt32(text).value_or(0); }
+int32_t ParseInt32Or0(std::string_view text) { return ParseInt32(text).value_or(0); }
 
 int64_t RoundHalfEven(double value) {
   if (std::isnan(value)) return 0;

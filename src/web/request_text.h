@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/number_text.h"
+
 namespace ab {
 
 // Request target to path: cut at the first '?', then %XX decoded; a '%' not followed by two hex
@@ -30,10 +32,8 @@ std::optional<std::string> DecodeBase64(std::string_view text);
 // Equal texts, in time that depends on the lengths only.
 bool ConstantTimeEquals(std::string_view a, std::string_view b);
 
-// Optional sign and decimal digits only, within int32; nullopt otherwise.
-std::optional<int32_t> ParseDecimalInt32(std::string_view text);
-// ParseDecimalInt32 with 0 for anything else.
-int32_t DecimalInt32Or0(std::string_view text);
+// ParseInt32 with 0 for anything else.
+int32_t ParseInt32Or0(std::string_view text);
 
 // Nearest integer, halves to the even neighbour; saturates at the int64 range, NaN gives 0.
 int64_t RoundHalfEven(double value);
