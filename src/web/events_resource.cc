@@ -69,7 +69,7 @@ HttpAnswer GetEvents(WebContext& ctx, LinkSignal& signal, std::string_view body)
     std::string entries = JsonGetValue(q.Pack, "zap");
     for (std::string e = JsonNextElement(entries); !e.empty(); e = JsonNextElement(entries)) {
       if (EntryDate(e) > d) continue;
-      int32_t counter = DecimalInt32Or0(JsonGetValue(e, "inc_counter"));
+      int32_t counter = ParseInt32Or0(JsonGetValue(e, "inc_counter"));
       if (counter != 0) last = counter;
     }
     if (static_cast<uint32_t>(q.DateTime) > d) return EventsAnswer(QueuePack(q));
@@ -78,7 +78,7 @@ HttpAnswer GetEvents(WebContext& ctx, LinkSignal& signal, std::string_view body)
   }
 
   if (!counter_text.empty()) {
-    int32_t n = DecimalInt32Or0(counter_text);
+    int32_t n = ParseInt32Or0(counter_text);
     std::unique_lock<WebContext> lock(ctx);
     TFQueueC& q = ctx.BgQueue();
     if (q.Position > n) return EventsAnswer(QueuePack(q));

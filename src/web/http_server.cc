@@ -1,10 +1,14 @@
 #include "web/http_server.h"
 
+#include <array>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <exception>
+#include <future>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "web/request_text.h"
@@ -17,50 +21,51 @@ namespace http = boost::beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-struct HttpServer::Listener {
+// Everything here but the counters is used on the I/O thread only.
+struct HttpServer::Io {
   asio::io_context ioc;
+  asio::executor_work_guard<asio::io_context::executor_type> guard{ioc.get_executor()};
   tcp::acceptor acceptor{ioc};
+  std::set<std::shared_ptr<Session>> sessions;
+  std::atomic<int32_t> open{0};
+  bool accept_paused = false;
+  bool closing = false;
 };
 
-struct HttpServer::Connection {
-  asio::io_context ioc;
-  beast::tcp_stream stream{ioc};
-  std::thread thread;
-  bool finished = false;  // guarded by HttpServer::mutex_
-  std::atomic<bool> stopping{false};
+struct HttpServer::Session {
+  explicit Session(asio::io_context& ioc) : stream(ioc) {}
+
+  beast::tcp_stream stream;
+  beast::flat_buffer buffer;
+  std::optional<http::request_parser<http::string_body>> parser;
+  std::chrono::steady_clock::time_point deadline;
+  HttpRequest request;
+  bool head = false;
+  bool handled_method = false;
+  std::string raw_body;
+  std::array<char, 16384> chunk{};
+  size_t drained = 0;
+  bool closed = false;
+  std::optional<http::response<http::string_body>> response;
+  std::optional<http::response_serializer<http::string_body>> serializer;
+  std::optional<http::response<http::empty_body>> interim;
+  std::optional<http::response_serializer<http::empty_body>> interim_serializer;
 };
 
 namespace {
-
-// Runs one asynchronous operation to its end on the connection's own io_context.
-template <class Start>
-error_code RunOne(asio::io_context& ioc, Start&& start, size_t* bytes = nullptr) {
-  error_code result = asio::error::operation_aborted;
-  ioc.restart();
-  start([&](error_code ec, size_t n) {
-    result = ec;
-    if (bytes) *bytes = n;
-  });
-  ioc.run();
-  return result;
-}
-
-http::response<http::string_body> MakeResponse(const HttpAnswer& a) {
-  http::response<http::string_body> res{static_cast<http::status>(a.Status), 11};
-  res.set(http::field::content_type,
-          a.ContentType.empty() ? std::string(kDefaultContentType) : a.ContentType);
-  if (!a.ContentEncoding.empty()) res.set(http::field::content_encoding, a.ContentEncoding);
-  res.keep_alive(false);
-  res.body() = a.Body;
-  res.prepare_payload();
-  return res;
-}
 
 HttpAnswer StatusAnswer(int status, std::string body) {
   HttpAnswer a;
   a.Status = status;
   a.Body = std::move(body);
   return a;
+}
+
+// Errors that mean the client went away or was too slow: no answer is owed.
+bool ClientGone(const error_code& ec) {
+  return ec == beast::error::timeout || ec == http::error::end_of_stream ||
+         ec == asio::error::operation_aborted || ec == asio::error::eof ||
+         ec == asio::error::connection_reset || ec == http::error::partial_message;
 }
 
 }  // namespace
@@ -72,58 +77,65 @@ HttpServer::~HttpServer() { Stop(); }
 
 bool HttpServer::Start(uint16_t port, const std::string& address) {
   std::lock_guard start_lock(start_mutex_);
-  if (listener_) return true;
-  auto listener = std::make_unique<Listener>();
+  if (io_) return true;
+  auto io = std::make_unique<Io>();
   error_code ec;
   auto addr = asio::ip::make_address_v4(address, ec);
   if (ec) return false;
   tcp::endpoint ep(addr, port);
-  listener->acceptor.open(ep.protocol(), ec);
-  if (!ec) listener->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec) listener->acceptor.bind(ep, ec);
-  if (!ec) listener->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  io->acceptor.open(ep.protocol(), ec);
+  if (!ec) io->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) io->acceptor.bind(ep, ec);
+  if (!ec) io->acceptor.listen(asio::socket_base::max_listen_connections, ec);
   if (ec) return false;
-  port_ = listener->acceptor.local_endpoint(ec).port();
+  port_ = io->acceptor.local_endpoint(ec).port();
   {
     std::lock_guard lk(mutex_);
     stopping_ = false;
     running_ = true;
   }
-  listener_ = std::move(listener);
-  listen_thread_ = std::thread([this] { ListenLoop(); });
+  io_ = std::move(io);
+  asio::post(io_->ioc, [this] { Accept(); });
+  io_thread_ = std::thread([this] { io_->ioc.run(); });
   return true;
 }
 
 void HttpServer::Stop(const std::function<void()>& wake_handlers) {
   std::lock_guard start_lock(start_mutex_);
-  if (!listener_) return;
+  if (!io_) return;
   {
     std::lock_guard lk(mutex_);
     stopping_ = true;
-    for (auto& c : connections_) {
-      c->stopping = true;
-      Connection* conn = c.get();
-      // Runs inside the connection's next (or current) run and aborts its socket operation.
-      asio::post(conn->ioc, [conn] { conn->stream.socket().close(); });
-    }
+    waiting_.clear();
   }
-  slots_cv_.notify_all();
+  std::promise<void> closed;
+  asio::post(io_->ioc, [this, &closed] {
+    io_->closing = true;
+    error_code ec;
+    io_->acceptor.close(ec);
+    for (const auto& s : io_->sessions) {
+      s->closed = true;
+      s->stream.socket().close(ec);
+    }
+    io_->sessions.clear();
+    io_->open = 0;
+    closed.set_value();
+  });
+  closed.get_future().wait();
   if (wake_handlers) wake_handlers();
-  asio::post(listener_->ioc, [l = listener_.get()] { l->acceptor.close(); });
-  listen_thread_.join();
-  // No new connection can appear now; join the rest.
-  std::list<std::unique_ptr<Connection>> rest;
+  std::list<HandlerThread> threads;
   {
     std::lock_guard lk(mutex_);
-    rest.swap(connections_);
+    threads.swap(threads_);
   }
-  for (auto& c : rest) c->thread.join();
-  error_code ec;
-  listener_->acceptor.close(ec);
-  listener_.reset();
+  for (auto& t : threads) t.Thread.join();
+  io_->guard.reset();
+  io_->ioc.stop();
+  io_thread_.join();
+  io_.reset();
   std::lock_guard lk(mutex_);
   running_ = false;
-  active_ = 0;
+  handlers_ = 0;
 }
 
 bool HttpServer::Running() const {
@@ -133,197 +145,234 @@ bool HttpServer::Running() const {
 
 uint16_t HttpServer::Port() const { return port_; }
 
-int32_t HttpServer::ActiveConnections() const {
-  std::lock_guard lk(mutex_);
-  return active_;
+int32_t HttpServer::OpenConnections() const {
+  std::lock_guard start_lock(const_cast<std::mutex&>(start_mutex_));
+  return io_ ? io_->open.load() : 0;
 }
 
-void HttpServer::ReapFinished() {
-  std::list<std::unique_ptr<Connection>> done;
+int32_t HttpServer::ActiveHandlers() const {
+  std::lock_guard lk(mutex_);
+  return handlers_;
+}
+
+void HttpServer::Accept() {
+  auto s = std::make_shared<Session>(io_->ioc);
+  io_->acceptor.async_accept(s->stream.socket(), [this, s](error_code ec) {
+    if (io_->closing) return;
+    if (ec) {
+      // Out of descriptors and the like: back off instead of spinning.
+      auto timer = std::make_shared<asio::steady_timer>(io_->ioc, std::chrono::milliseconds(50));
+      timer->async_wait([this, timer](error_code) {
+        if (!io_->closing) Accept();
+      });
+      return;
+    }
+    io_->sessions.insert(s);
+    io_->open = static_cast<int32_t>(io_->sessions.size());
+    s->deadline = std::chrono::steady_clock::now() + limits_.RequestDeadline;
+    ReadHeader(s);
+    if (static_cast<int32_t>(io_->sessions.size()) < limits_.MaxOpenConnections) {
+      Accept();
+    } else {
+      io_->accept_paused = true;
+    }
+  });
+}
+
+void HttpServer::Close(const std::shared_ptr<Session>& s) {
+  if (s->closed) return;
+  s->closed = true;
+  error_code ec;
+  s->stream.socket().close(ec);
+  io_->sessions.erase(s);
+  io_->open = static_cast<int32_t>(io_->sessions.size());
+  if (io_->accept_paused && !io_->closing &&
+      static_cast<int32_t>(io_->sessions.size()) < limits_.MaxOpenConnections) {
+    io_->accept_paused = false;
+    Accept();
+  }
+}
+
+void HttpServer::ReadHeader(const std::shared_ptr<Session>& s) {
+  s->parser.emplace();
+  s->parser->header_limit(static_cast<uint32_t>(limits_.HeaderLimit));
+  s->parser->body_limit(limits_.BodyLimit);
+  s->stream.expires_at(s->deadline);
+  http::async_read_header(s->stream, s->buffer, *s->parser, [this, s](error_code ec, size_t) {
+    if (s->closed) return;
+    if (ec == http::error::header_limit)
+      return Answer(s, StatusAnswer(431, "Request Header Fields Too Large"), false, true);
+    if (ec == http::error::body_limit)
+      return Answer(s, StatusAnswer(413, "Payload Too Large"), false, true);
+    if (ec && ClientGone(ec)) return Close(s);
+    if (ec) return Answer(s, StatusAnswer(400, "Bad Request"), false, true);
+
+    auto& h = s->parser->get();
+    Credentials cred = ParseAuthorization(h[http::field::authorization]);
+    // Any scheme but Basic: dropped without an answer, whatever the path.
+    if (cred.Kind == AuthKind::kOther) return Close(s);
+    HttpRequest& r = s->request;
+    r.Method = std::string(h.method_string());
+    r.Path = PathOfTarget(h.target());
+    r.Host = std::string(h[http::field::host]);
+    r.UserName = std::move(cred.UserName);
+    r.Password = std::move(cred.Password);
+    error_code aec;
+    auto ep = s->stream.socket().remote_endpoint(aec);
+    if (!aec) r.RemoteAddress = ep.address().to_string();
+    auto verb = h.method();
+    s->head = verb == http::verb::head;
+    s->handled_method = verb == http::verb::get || verb == http::verb::post || s->head;
+
+    if (beast::iequals(h[http::field::expect], "100-continue") && !s->parser->is_done()) {
+      s->interim.emplace(http::status::continue_, 11);
+      s->interim_serializer.emplace(*s->interim);
+      http::async_write_header(s->stream, *s->interim_serializer,
+                               [this, s](error_code wec, size_t) {
+                                 if (s->closed) return;
+                                 if (wec) return Close(s);
+                                 ReadBody(s);
+                               });
+      return;
+    }
+    ReadBody(s);
+  });
+}
+
+void HttpServer::ReadBody(const std::shared_ptr<Session>& s) {
+  auto& h = s->parser->get();
+  if (!s->parser->is_done()) {
+    http::async_read(s->stream, s->buffer, *s->parser, [this, s](error_code ec, size_t) {
+      if (s->closed) return;
+      if (ec == http::error::body_limit)
+        return Answer(s, StatusAnswer(413, "Payload Too Large"), false, true);
+      if (ec) return Close(s);
+      s->request.Body = std::move(s->parser->get().body());
+      Dispatch(s);
+    });
+  } else if (!h.has_content_length() && !h.chunked() && h.method() == http::verb::post) {
+    // A POST without a length carries its body until the client closes.
+    s->raw_body = beast::buffers_to_string(s->buffer.data());
+    s->buffer.consume(s->buffer.size());
+    ReadUntilClose(s);
+  } else {
+    s->request.Body = std::move(s->parser->get().body());
+    Dispatch(s);
+  }
+}
+
+void HttpServer::ReadUntilClose(const std::shared_ptr<Session>& s) {
+  if (s->raw_body.size() > limits_.BodyLimit) {
+    return Answer(s, StatusAnswer(413, "Payload Too Large"), false, true);
+  }
+  s->stream.async_read_some(asio::buffer(s->chunk), [this, s](error_code ec, size_t n) {
+    if (s->closed) return;
+    s->raw_body.append(s->chunk.data(), n);
+    if (ec == asio::error::eof) {
+      if (s->raw_body.size() > limits_.BodyLimit) {
+        return Answer(s, StatusAnswer(413, "Payload Too Large"), false, true);
+      }
+      s->request.Body = std::move(s->raw_body);
+      return Dispatch(s);
+    }
+    if (ec) return Close(s);
+    ReadUntilClose(s);
+  });
+}
+
+void HttpServer::ReapHandlers() {
+  std::list<HandlerThread> done;
   {
     std::lock_guard lk(mutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if ((*it)->finished) {
-        done.splice(done.end(), connections_, it++);
+    for (auto it = threads_.begin(); it != threads_.end();) {
+      if (it->Finished) {
+        done.splice(done.end(), threads_, it++);
       } else {
         ++it;
       }
     }
   }
-  for (auto& c : done) c->thread.join();
+  for (auto& t : done) t.Thread.join();
 }
 
-void HttpServer::ListenLoop() {
-  for (;;) {
-    ReapFinished();
-    {
-      std::unique_lock lk(mutex_);
-      slots_cv_.wait(lk, [&] { return stopping_ || active_ < limits_.MaxConnections; });
-      if (stopping_) return;
-    }
-    auto conn = std::make_unique<Connection>();
-    error_code result = asio::error::operation_aborted;
-    listener_->ioc.restart();
-    listener_->acceptor.async_accept(conn->stream.socket(), [&](error_code ec) { result = ec; });
-    listener_->ioc.run();
-    std::unique_lock lk(mutex_);
-    if (stopping_) return;
-    if (result) {
-      // Out of descriptors and the like: back off instead of spinning.
-      slots_cv_.wait_for(lk, std::chrono::milliseconds(50), [&] { return stopping_; });
-      if (stopping_) return;
-      continue;
-    }
-    ++active_;
-    Connection* raw = conn.get();
-    connections_.push_back(std::move(conn));
-    raw->thread = std::thread([this, raw] {
-      Serve(*raw);
-      // Closed here rather than when reaped, so that a dropped request ends at once.
-      error_code close_ec;
-      raw->stream.socket().close(close_ec);
-      {
-        std::lock_guard done_lock(mutex_);
-        raw->finished = true;
-        --active_;
-      }
-      slots_cv_.notify_all();
-    });
-  }
-}
-
-void HttpServer::Serve(Connection& conn) {
-  auto& stream = conn.stream;
-  auto& ioc = conn.ioc;
-  auto deadline = std::chrono::steady_clock::now() + limits_.RequestDeadline;
-  auto arm = [&] {
-    auto left = deadline - std::chrono::steady_clock::now();
-    stream.expires_after(left > left.zero() ? left : std::chrono::steady_clock::duration(1));
-  };
-
-  auto send = [&](const HttpAnswer& answer, bool head) {
-    if (conn.stopping) return;
-    auto res = MakeResponse(answer);
-    stream.expires_after(limits_.RequestDeadline);
-    http::response_serializer<http::string_body> sr{res};
-    if (head) {
-      RunOne(ioc, [&](auto cb) { http::async_write_header(stream, sr, cb); });
-    } else {
-      RunOne(ioc, [&](auto cb) { http::async_write(stream, sr, cb); });
-    }
-    error_code ec;
-    stream.socket().shutdown(tcp::socket::shutdown_send, ec);
-  };
-  // After refusing a request, read a little of what the client still sends, so that closing
-  // with unread data does not reset the connection before the client has read the refusal.
-  auto refuse = [&](int status, const char* text) {
-    send(StatusAnswer(status, text), false);
-    if (conn.stopping) return;
-    stream.expires_after(std::chrono::seconds(1));
-    char sink[4096];
-    for (size_t total = 0; total < 64 * 1024;) {
-      size_t n = 0;
-      if (RunOne(
-              ioc, [&](auto cb) { stream.async_read_some(asio::buffer(sink), cb); }, &n))
-        break;
-      total += n;
-    }
-  };
-
-  beast::flat_buffer buffer;
-  http::request_parser<http::string_body> parser;
-  parser.header_limit(static_cast<uint32_t>(limits_.HeaderLimit));
-  parser.body_limit(limits_.BodyLimit);
-
-  arm();
-  error_code ec =
-      RunOne(ioc, [&](auto cb) { http::async_read_header(stream, buffer, parser, cb); });
-  if (ec) {
-    if (ec == http::error::header_limit) {
-      refuse(431, "Request Header Fields Too Large");
-    } else if (ec == http::error::body_limit) {
-      refuse(413, "Payload Too Large");
-    } else if (ec != beast::error::timeout && ec != http::error::end_of_stream &&
-               ec != asio::error::operation_aborted && ec != asio::error::eof &&
-               ec != asio::error::connection_reset) {
-      refuse(400, "Bad Request");
-    }
+void HttpServer::Dispatch(const std::shared_ptr<Session>& s) {
+  // The handler may take its time; the answer gets a deadline of its own.
+  s->stream.expires_never();
+  if (!s->handled_method) return Answer(s, HttpAnswer{}, s->head, false);
+  ReapHandlers();
+  std::lock_guard lk(mutex_);
+  if (stopping_) return;
+  if (handlers_ >= limits_.MaxConnections) {
+    waiting_.push_back(s);
     return;
   }
-
-  auto& header = parser.get();
-  Credentials cred = ParseAuthorization(header[http::field::authorization]);
-  // Any scheme but Basic: dropped without an answer, whatever the path.
-  if (cred.Kind == AuthKind::kOther) return;
-
-  HttpRequest req;
-  req.Method = std::string(header.method_string());
-  req.Path = PathOfTarget(header.target());
-  req.Host = std::string(header[http::field::host]);
-  req.UserName = std::move(cred.UserName);
-  req.Password = std::move(cred.Password);
-  {
-    error_code aec;
-    auto ep = stream.socket().remote_endpoint(aec);
-    if (!aec) req.RemoteAddress = ep.address().to_string();
-  }
-
-  if (beast::iequals(header[http::field::expect], "100-continue") && !parser.is_done()) {
-    http::response<http::empty_body> cont{http::status::continue_, 11};
-    http::response_serializer<http::empty_body> sr{cont};
-    arm();
-    if (RunOne(ioc, [&](auto cb) { http::async_write_header(stream, sr, cb); })) return;
-  }
-
-  bool no_length = !header.has_content_length() && !header.chunked();
-  if (!parser.is_done()) {
-    arm();
-    ec = RunOne(ioc, [&](auto cb) { http::async_read(stream, buffer, parser, cb); });
-    if (ec == http::error::body_limit) {
-      refuse(413, "Payload Too Large");
-      return;
-    }
-    if (ec) return;
-    req.Body = std::move(parser.get().body());
-  } else if (no_length && header.method() == http::verb::post) {
-    // A POST without a length carries its body until the client closes.
-    std::string raw = beast::buffers_to_string(buffer.data());
-    buffer.consume(buffer.size());
+  ++handlers_;
+  threads_.emplace_back();
+  auto it = std::prev(threads_.end());
+  it->Thread = std::thread([this, s, it] {
+    std::shared_ptr<Session> current = s;
     for (;;) {
-      if (raw.size() > limits_.BodyLimit) {
-        refuse(413, "Payload Too Large");
+      HttpAnswer answer;
+      try {
+        answer = handler_(current->request);
+      } catch (const std::exception& e) {
+        answer = StatusAnswer(500, e.what());
+      } catch (...) {
+        answer = StatusAnswer(500, "Internal error");
+      }
+      std::lock_guard done_lock(mutex_);
+      if (!stopping_) {
+        asio::post(io_->ioc, [this, current, a = std::move(answer)]() mutable {
+          Answer(current, std::move(a), current->head, false);
+        });
+      }
+      if (stopping_ || waiting_.empty()) {
+        --handlers_;
+        it->Finished = true;
         return;
       }
-      char chunk[16384];
-      size_t n = 0;
-      arm();
-      ec = RunOne(
-          ioc, [&](auto cb) { stream.async_read_some(asio::buffer(chunk), cb); }, &n);
-      raw.append(chunk, n);
-      if (ec == asio::error::eof) break;
-      if (ec) return;
+      current = waiting_.front();
+      waiting_.pop_front();
     }
-    if (raw.size() > limits_.BodyLimit) {
-      refuse(413, "Payload Too Large");
-      return;
-    }
-    req.Body = std::move(raw);
-  } else {
-    req.Body = std::move(parser.get().body());
-  }
+  });
+}
 
-  HttpAnswer answer;
-  auto verb = header.method();
-  if (verb == http::verb::get || verb == http::verb::post || verb == http::verb::head) {
-    try {
-      answer = handler_(req);
-    } catch (const std::exception& e) {
-      answer = StatusAnswer(500, e.what());
-    } catch (...) {
-      answer = StatusAnswer(500, "Internal error");
-    }
+void HttpServer::Answer(const std::shared_ptr<Session>& s, HttpAnswer a, bool head, bool drain) {
+  if (io_->closing || s->closed) return;
+  s->response.emplace(static_cast<http::status>(a.Status), 11);
+  auto& res = *s->response;
+  res.set(http::field::content_type,
+          a.ContentType.empty() ? std::string(kDefaultContentType) : a.ContentType);
+  if (!a.ContentEncoding.empty()) res.set(http::field::content_encoding, a.ContentEncoding);
+  res.keep_alive(false);
+  res.body() = std::move(a.Body);
+  res.prepare_payload();
+  s->serializer.emplace(res);
+  s->stream.expires_after(limits_.RequestDeadline);
+  auto written = [this, s, drain](error_code ec, size_t) {
+    if (s->closed) return;
+    error_code sec;
+    s->stream.socket().shutdown(tcp::socket::shutdown_send, sec);
+    if (ec || !drain) return Close(s);
+    // After a refusal, read a little of what the client still sends, so that closing with
+    // unread data does not reset the connection before the client has read the refusal.
+    s->stream.expires_after(std::chrono::seconds(1));
+    Drain(s);
+  };
+  if (head) {
+    http::async_write_header(s->stream, *s->serializer, written);
+  } else {
+    http::async_write(s->stream, *s->serializer, written);
   }
-  send(answer, verb == http::verb::head);
+}
+
+void HttpServer::Drain(const std::shared_ptr<Session>& s) {
+  s->stream.async_read_some(asio::buffer(s->chunk), [this, s](error_code ec, size_t n) {
+    if (s->closed) return;
+    s->drained += n;
+    if (ec || s->drained >= 64 * 1024) return Close(s);
+    Drain(s);
+  });
 }
 
 }  // namespace ab

@@ -1,5 +1,6 @@
 #include "web/objects_resource.h"
 
+#include <array>
 #include <cmath>
 
 #include "util/codepage.h"
@@ -11,8 +12,36 @@ namespace {
 
 constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 in days since 1899-12-30
 
+// UTF-8 of every Windows-1251 byte, taken once from the program's own conversion.
+const std::array<std::string, 256>& Utf8OfByte() {
+  static const std::array<std::string, 256> table = [] {
+    std::array<std::string, 256> t;
+    for (int b = 0; b < 256; ++b) t[b] = Cp1251ToUtf8(std::string(1, static_cast<char>(b)));
+    return t;
+  }();
+  return table;
+}
+
+// Cp1251ToUtf8, JsonEscape and EscapeJsonControls in one pass without temporaries; the test
+// of this resource pins the bytes against the three functions.
 void AppendText(std::string& out, std::string_view cp1251) {
-  out += EscapeJsonControls(JsonEscape(Cp1251ToUtf8(cp1251)));
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto& utf8 = Utf8OfByte();
+  for (char c : cp1251) {
+    auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      out += utf8[u];
+    } else if (c == '"' || c == '\\' || c == '/') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out.push_back(kHex[u >> 4]);
+      out.push_back(kHex[u & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
 }
 
 void AppendQuoted(std::string& out, std::string_view cp1251) {
@@ -114,6 +143,7 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
   WebTable& o = *t.Objects;
   bool first = true;
   int32_t count = o.Count();
+  out.reserve(static_cast<size_t>(count) * 512);
   for (int32_t i = 1; i <= count; ++i) {
     o.SelectViewRow(i);
     Bytes flags = o.AsBytes(139);
@@ -158,7 +188,7 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
 HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   std::optional<int32_t> filter;
   std::string id = JsonGetValue(body, "object_id");
-  if (!id.empty()) filter = DecimalInt32Or0(id);
+  if (!id.empty()) filter = ParseInt32Or0(id);
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";

@@ -36,7 +36,7 @@ bool IsPlainFileName(std::string_view name) {
 }
 
 HttpAnswer PictureResource::Get(WebContext& ctx, LinkSignal& signal, std::string_view path) {
-  int32_t id = path.size() > 14 ? DecimalInt32Or0(path.substr(14)) : 0;
+  int32_t id = path.size() > 14 ? ParseInt32Or0(path.substr(14)) : 0;
   if (id == 0) return Word("FileNotFound");
 
   std::lock_guard picture(picture_lock_);

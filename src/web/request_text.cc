@@ -100,7 +100,7 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-int32_t DecimalInt32Or0(std::string_view text) { return ParseInt32(text).value_or(0); }
+int32_t ParseInt32Or0(std::string_view text) { return ParseInt32(text).value_or(0); }
 
 int64_t RoundHalfEven(double value) {
   if (std::isnan(value)) return 0;

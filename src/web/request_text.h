@@ -32,8 +32,8 @@ std::optional<std::string> DecodeBase64(std::string_view text);
 // Equal texts, in time that depends on the lengths only.
 bool ConstantTimeEquals(std::string_view a, std::string_view b);
 
-// ParseInt32 (util/number_text.h) with 0 for anything else.
-int32_t DecimalInt32Or0(std::string_view text);
+// ParseInt32 with 0 for anything else.
+int32_t ParseInt32Or0(std::string_view text);
 
 // Nearest integer, halves to the even neighbour; saturates at the int64 range, NaN gives 0.
 int64_t RoundHalfEven(double value);

@@ -147,7 +147,7 @@ std::vector<int32_t> ReadRequestIds(std::string_view body, std::string_view elem
     if (q1 == std::string_view::npos) break;
     text.remove_prefix(q1 + 1);
     size_t q2 = text.find('"');
-    ids.push_back(DecimalInt32Or0(text.substr(0, q2)));
+    ids.push_back(ParseInt32Or0(text.substr(0, q2)));
     if (q2 == std::string_view::npos) break;
     text.remove_prefix(q2 + 1);
   }
@@ -161,7 +161,7 @@ int32_t ReadAckId(std::string_view body) {
   size_t q1 = text.find('"');
   if (q1 == std::string_view::npos) return 0;
   text.remove_prefix(q1 + 1);
-  return DecimalInt32Or0(text.substr(0, text.find('"')));
+  return ParseInt32Or0(text.substr(0, text.find('"')));
 }
 
 std::string AckMessage(WebTable& o, std::string_view user_name) {

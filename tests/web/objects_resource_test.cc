@@ -7,6 +7,9 @@
 
 #include "fake_context.h"
 #include "support/temp_dir.h"
+#include "util/codepage.h"
+#include "util/json.h"
+#include "web/request_text.h"
 
 namespace ab {
 namespace {
@@ -140,6 +143,17 @@ TEST_F(ObjectsTest, NoSelectedObjectGivesEmptyArray) {
   EXPECT_EQ(Body(""), "[]");
   test::FakeContext empty;
   EXPECT_EQ(GetObjects(empty, "").Body, "[]");
+}
+
+TEST_F(ObjectsTest, EveryByteOfATextIsConvertedThenEscaped) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  ctx_.Objects.SetText(1, 8, "PLACEHOLDER");
+  std::string expected = Body(R"({"object_id":101})");
+  expected.replace(expected.find("PLACEHOLDER"), 11,
+                   EscapeJsonControls(JsonEscape(Cp1251ToUtf8(all))));
+  ctx_.Objects.SetText(1, 8, all);
+  EXPECT_EQ(Body(R"({"object_id":101})"), expected);
 }
 
 TEST_F(ObjectsTest, BodyIsValidJson) {

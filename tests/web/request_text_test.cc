@@ -70,7 +70,7 @@ TEST(ConstantTimeEqualsTest, ExactCaseSensitiveComparison) {
   EXPECT_FALSE(ConstantTimeEquals("", "x"));
 }
 
-TEST(ParseDecimalInt32Test, OnlyWholeDecimalIntegersWithinRange) {
+TEST(RequestIntegerTest, OnlyWholeDecimalIntegersWithinRange) {
   EXPECT_EQ(ParseInt32("12"), 12);
   EXPECT_EQ(ParseInt32("-5"), -5);
   EXPECT_EQ(ParseInt32("+7"), 7);
@@ -78,7 +78,7 @@ TEST(ParseDecimalInt32Test, OnlyWholeDecimalIntegersWithinRange) {
   EXPECT_EQ(ParseInt32("-2147483648"), INT32_MIN);
   for (const char* bad : {"", "abc", "1.5", "12 ", " 12", "2147483648", "+-1", "+", "0x10"}) {
     EXPECT_FALSE(ParseInt32(bad)) << bad;
-    EXPECT_EQ(DecimalInt32Or0(bad), 0) << bad;
+    EXPECT_EQ(ParseInt32Or0(bad), 0) << bad;
   }
 }
 

@@ -28,6 +28,14 @@ class HttpServerTest : public ::testing::Test {
             last_ = r;
           }
           if (r.Path == "/throw") throw std::runtime_error("resource failed");
+          if (r.Path == "/block" || r.Path == "/third") {
+            std::unique_lock lk(mutex_);
+            events_.push_back("start " + r.Path);
+            if (r.Path == "/block") {
+              int ticket = waiting_++;
+              cv_.wait(lk, [&] { return released_ > ticket; });
+            }
+          }
           HttpAnswer a;
           if (r.Path == "/typed") {
             a.ContentType = "text/json; charset=utf-8";
@@ -51,8 +59,20 @@ class HttpServerTest : public ::testing::Test {
   std::unique_ptr<HttpServer> server_;
   uint16_t port_ = 0;
   std::atomic<int> calls_{0};
+  // Lets one blocked "/block" request go on.
+  void Release() {
+    std::lock_guard lk(mutex_);
+    events_.push_back("released");
+    ++released_;
+    cv_.notify_all();
+  }
+
   std::mutex mutex_;
   HttpRequest last_;
+  std::condition_variable cv_;
+  std::vector<std::string> events_;
+  int waiting_ = 0;
+  int released_ = 0;
 };
 
 TEST_F(HttpServerTest, RequestReachesHandlerDecodedAndConnectionCloses) {
@@ -191,22 +211,65 @@ TEST_F(HttpServerTest, SilentAndSlowClientsAreClosedAtTheDeadline) {
   EXPECT_EQ(Fetch(port_, http::verb::get, "/").Status, 200);
 }
 
-TEST_F(HttpServerTest, ConnectionsBeyondTheCapWaitForAFreeSlot) {
+TEST_F(HttpServerTest, RequestsBeyondTheHandlerCapWaitForAFreeSlot) {
   HttpServerLimits limits;
   limits.MaxConnections = 2;
   StartServer(limits);
+  std::vector<test::Reply> replies(3);
+  std::thread first([&] { replies[0] = Fetch(port_, http::verb::get, "/block"); });
+  std::thread second([&] { replies[1] = Fetch(port_, http::verb::get, "/block"); });
+  for (;;) {  // both handlers inside, not merely dispatched
+    std::lock_guard lk(mutex_);
+    if (waiting_ == 2) break;
+  }
+  EXPECT_EQ(server_->ActiveHandlers(), 2);
+  std::thread third([&] { replies[2] = Fetch(port_, http::verb::get, "/third"); });
+  while (server_->OpenConnections() < 3) std::this_thread::yield();
+  Release();  // one blocked request ends; the third takes its slot
+  third.join();
+  Release();
+  first.join();
+  second.join();
+  for (const auto& r : replies) EXPECT_EQ(r.Status, 200);
+  std::lock_guard lk(mutex_);
+  ASSERT_EQ(events_.size(), 5u);
+  EXPECT_EQ(events_[2], "released");
+  EXPECT_EQ(events_[3], "start /third");
+}
+
+TEST_F(HttpServerTest, IdleConnectionsDoNotHoldHandlerSlots) {
+  HttpServerLimits limits;
+  limits.MaxConnections = 1;
+  StartServer(limits);
   asio::io_context ioc;
-  asio::ip::tcp::socket idle1(ioc), idle2(ioc);
-  idle1.connect({asio::ip::make_address_v4("127.0.0.1"), port_});
-  idle2.connect({asio::ip::make_address_v4("127.0.0.1"), port_});
-  while (server_->ActiveConnections() < 2) std::this_thread::yield();
-  test::Reply third;
-  std::thread client([&] { third = Fetch(port_, http::verb::get, "/third"); });
-  EXPECT_LE(server_->ActiveConnections(), 2);
-  idle1.close();  // its thread ends; the waiting connection gets the slot
+  std::vector<asio::ip::tcp::socket> idle;
+  for (int i = 0; i < 20; ++i) {
+    idle.emplace_back(ioc);
+    idle.back().connect({asio::ip::make_address_v4("127.0.0.1"), port_});
+  }
+  asio::write(idle[0], asio::buffer(std::string("GET / HTTP/1.1\r\nHo")));
+  EXPECT_EQ(Fetch(port_, http::verb::get, "/served").Body, "answer:");
+  EXPECT_GE(server_->OpenConnections(), 20);
+}
+
+TEST_F(HttpServerTest, OpenConnectionsBeyondTheCapWaitInTheBacklog) {
+  HttpServerLimits limits;
+  limits.MaxOpenConnections = 3;
+  StartServer(limits);
+  asio::io_context ioc;
+  std::vector<asio::ip::tcp::socket> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.emplace_back(ioc);
+    idle.back().connect({asio::ip::make_address_v4("127.0.0.1"), port_});
+  }
+  while (server_->OpenConnections() < 3) std::this_thread::yield();
+  test::Reply fourth;
+  std::thread client([&] { fourth = Fetch(port_, http::verb::get, "/fourth"); });
+  EXPECT_LE(server_->OpenConnections(), 3);
+  idle[0].close();
   client.join();
-  EXPECT_EQ(third.Body, "answer:");
-  EXPECT_LE(server_->ActiveConnections(), 2);
+  EXPECT_EQ(fourth.Body, "answer:");
+  EXPECT_LE(server_->OpenConnections(), 3);
 }
 
 TEST_F(HttpServerTest, StopEndsOpenConnectionsAndTheServerRestarts) {
@@ -215,7 +278,7 @@ TEST_F(HttpServerTest, StopEndsOpenConnectionsAndTheServerRestarts) {
   asio::ip::tcp::socket idle(ioc);
   idle.connect({asio::ip::make_address_v4("127.0.0.1"), port_});
   asio::write(idle, asio::buffer(std::string("GET / HTTP/1.1\r\n")));
-  while (server_->ActiveConnections() < 1) std::this_thread::yield();
+  while (server_->OpenConnections() < 1) std::this_thread::yield();
   server_->Stop();
   EXPECT_FALSE(server_->Running());
   char c;
