@@ -29,13 +29,13 @@ namespace {
 
 constexpr int32_t kRows = 100000;
 
-struct Spec {
+struct ColumnGroup {
   uint8_t type;
   int32_t width;
   int count;
 };
 // 2 + 210 fields.
-constexpr Spec kSpecs[] = {{1, 4, 45}, {2, 12, 30}, {3, 1, 40},  {6, 4, 30},
+constexpr ColumnGroup kGroups[] = {{1, 4, 45}, {2, 12, 30}, {3, 1, 40},  {6, 4, 30},
                            {8, 4, 30}, {11, 4, 16}, {24, 4, 18}, {15, 2, 1}};
 
 struct Fixture {
@@ -62,7 +62,7 @@ void Generate(Fixture& fx) {
   };
   add("n_abs", 1, 4);
   add("p_d", 3, 1);
-  for (const Spec& s : kSpecs)
+  for (const ColumnGroup& s : kGroups)
     for (int k = 0; k < s.count; ++k) add("f" + std::to_string(fields.size() + 1), s.type, s.width);
 
   // Pool of type 24: one short text per row.
