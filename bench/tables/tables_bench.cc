@@ -36,7 +36,7 @@ struct ColumnGroup {
 };
 // 2 + 210 fields.
 constexpr ColumnGroup kGroups[] = {{1, 4, 45}, {2, 12, 30}, {3, 1, 40},  {6, 4, 30},
-                           {8, 4, 30}, {11, 4, 16}, {24, 4, 18}, {15, 2, 1}};
+                                   {8, 4, 30}, {11, 4, 16}, {24, 4, 18}, {15, 2, 1}};
 
 struct Fixture {
   std::filesystem::path dir;
