@@ -7,13 +7,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "util/bytes.h"
+#include "util/thread_annotations.h"
 
 namespace ab {
 
@@ -25,10 +25,35 @@ class Wakeup {
   bool WaitFor(std::chrono::nanoseconds timeout);
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool signaled_ = false;
+  Mutex mutex_;
+  std::condition_variable_any cv_;
+  bool signaled_ AB_GUARDED_BY(mutex_) = false;
 };
+
+// The slots and indices shared by both queues; not locked itself.
+template <class T>
+class FifoRing {
+ public:
+  // Keeps the oldest elements that fit, in order, starting again at slot 0; 0 (or less) empties.
+  void Resize(int32_t n);
+  bool Empty() const { return head_ == tail_ && !full_; }
+  int32_t Size() const;
+  // False when full or of capacity 0.
+  bool Push(T&& value);
+  // Only on a non-empty ring.
+  T& Front() { return items_[static_cast<size_t>(head_)]; }
+  // Clears the head slot at once so no reference to handed-out data stays behind.
+  void PopFront();
+
+ private:
+  std::vector<T> items_;
+  int32_t head_ = 0;
+  int32_t tail_ = 0;
+  bool full_ = false;
+};
+
+extern template class FifoRing<Bytes>;
+extern template class FifoRing<std::string>;
 
 // Queue of byte arrays.
 class OchFIFO {
@@ -37,12 +62,13 @@ class OchFIFO {
   OchFIFO(const OchFIFO&) = delete;
   OchFIFO& operator=(const OchFIFO&) = delete;
 
-  // Sets the slot count; n = 0 also resets the indices. Call only while no other thread uses
-  // the queue.
+  // Sets the slot count; n = 0 also resets the indices. Meant for a queue no other thread uses;
+  // elements already queued keep their order (those beyond a smaller n are dropped).
   void SetCapacity(int32_t n);
   int32_t Capacity() const { return capacity_; }
 
-  // Appends a copy; false when full or of capacity 0. A zero-length element is accepted.
+  // Appends a copy; false when full or of capacity 0, and for a negative length or a null
+  // pointer with a length. A zero-length element is accepted.
   bool Push(const uint8_t* data, int32_t length);
   bool Push(std::span<const uint8_t> data) {
     return Push(data.data(), static_cast<int32_t>(data.size()));
@@ -53,7 +79,8 @@ class OchFIFO {
   bool Peek(Bytes& out);
   // As Peek, and removes the element (also a zero-length one).
   bool Pop(Bytes& out);
-  // Removes the oldest element. Only after a successful Peek (no emptiness test).
+  // Removes the oldest element. Meant for right after a successful Peek; on an empty queue it
+  // does nothing rather than corrupt the indices.
   void Drop();
   // Number of queued elements.
   int32_t Size();
@@ -64,12 +91,9 @@ class OchFIFO {
   void SetWakeup(Wakeup* wakeup) { wakeup_ = wakeup; }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<Bytes> items_;
-  int32_t head_ = 0;
-  int32_t tail_ = 0;
-  bool full_ = false;
+  Mutex mutex_;
+  std::condition_variable_any cv_;
+  FifoRing<Bytes> ring_ AB_GUARDED_BY(mutex_);
   int32_t capacity_ = 0;
   Wakeup* wakeup_ = nullptr;
 };
@@ -81,7 +105,8 @@ class OchFIFOJSON {
   OchFIFOJSON(const OchFIFOJSON&) = delete;
   OchFIFOJSON& operator=(const OchFIFOJSON&) = delete;
 
-  // Sets the slot count (indices are kept). Call only while no other thread uses the queue.
+  // Sets the slot count. Meant for a queue no other thread uses; elements already queued keep
+  // their order (those beyond a smaller n are dropped).
   void SetCapacity(int32_t n);
   int32_t Capacity() const { return capacity_; }
 
@@ -99,12 +124,9 @@ class OchFIFOJSON {
   void SetWakeup(Wakeup* wakeup) { wakeup_ = wakeup; }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<std::string> items_;
-  int32_t head_ = 0;
-  int32_t tail_ = 0;
-  bool full_ = false;
+  Mutex mutex_;
+  std::condition_variable_any cv_;
+  FifoRing<std::string> ring_ AB_GUARDED_BY(mutex_);
   int32_t capacity_ = 0;
   Wakeup* wakeup_ = nullptr;
 };

@@ -1,0 +1,44 @@
+#include "link/reassembly.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace ab {
+
+Reassembly::Result Reassembly::Add(const DatagramHeader& h, std::span<const uint8_t> data,
+                                   int32_t max_size) {
+  if (h.TotalSize < 1 || h.TotalSize > max_size) return Result::kRejected;
+  if (h.ChunkCount < 1 || h.ChunkCount > h.TotalSize) return Result::kRejected;
+  if (h.ChunkNumber < 1 || h.ChunkNumber > h.ChunkCount) return Result::kRejected;
+  if (data.empty() || h.ChunkOffset < 0 ||
+      static_cast<int64_t>(h.ChunkOffset) + static_cast<int64_t>(data.size()) > h.TotalSize) {
+    return Result::kRejected;
+  }
+  if (!active_ || number_ != h.MessageNumber || chunk_count_ != h.ChunkCount ||
+      static_cast<int32_t>(buffer_.size()) != h.TotalSize) {
+    active_ = true;
+    number_ = h.MessageNumber;
+    chunk_count_ = h.ChunkCount;
+    buffer_.assign(static_cast<size_t>(h.TotalSize), 0);
+    map_ = CompletionMap(h.ChunkCount);
+  }
+  std::copy(data.begin(), data.end(), buffer_.begin() + h.ChunkOffset);
+  map_.Set(h.ChunkNumber);
+  return map_.Complete() ? Result::kComplete : Result::kPartial;
+}
+
+Bytes Reassembly::Take() {
+  Bytes out = std::move(buffer_);
+  Clear();
+  return out;
+}
+
+void Reassembly::Clear() {
+  active_ = false;
+  number_ = 0;
+  chunk_count_ = 0;
+  buffer_ = Bytes();
+  map_ = CompletionMap();
+}
+
+}  // namespace ab

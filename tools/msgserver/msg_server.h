@@ -1,0 +1,113 @@
+#pragma once
+// A message server for tests, speaking the link's protocol over the same datagram code: it
+// acknowledges the link's chunks, reassembles its messages and records them with time stamps,
+// answers registrations, keep-alives and queue requests, and sends its own messages and files
+// one transfer at a time with resends. It can drop a fraction of what it receives or sends,
+// or fall silent.
+//
+// Step() runs one iteration; Start() runs it on a thread of its own. Configuration fields are
+// atomics or guarded, so a test may change them while the thread runs.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/datagram.h"
+#include "link/datagram_socket.h"
+#include "link/reassembly.h"
+#include "link/send_window.h"
+#include "util/clock.h"
+
+namespace ab {
+
+class MsgServer {
+ public:
+  struct Received {
+    uint64_t Time = 0;  // ticks of the server's clock
+    int64_t Number = 0;
+    std::string Text;
+  };
+
+  // The socket must be bound where the link sends (its configured address and port).
+  MsgServer(std::unique_ptr<DatagramSocket> socket, const Clock& clock, uint64_t seed = 1);
+  ~MsgServer();
+  MsgServer(const MsgServer&) = delete;
+  MsgServer& operator=(const MsgServer&) = delete;
+
+  std::atomic<bool> Silent{false};  // neither answers nor acknowledges anything
+  std::atomic<bool> DenyRegistration{false};
+  std::atomic<bool> AnswerKeepalives{true};
+  std::atomic<double> DropIncoming{0.0};  // fraction of received datagrams ignored
+  std::atomic<double> DropOutgoing{0.0};  // fraction of sent datagrams (acks too) lost
+  std::string Tid = "0123abcd-4567-89ef-0123-456789abcdef";  // set before Start
+  std::string Version = "3.1.0";
+
+  // Queues a text (kind 0) or file (kind 1) for reliable delivery to the link.
+  void SendMessage(std::string text);
+  void SendFile(std::string bytes);
+  // A kind-254 keep-alive datagram.
+  void SendKeepaliveDatagram();
+
+  // One iteration: every waiting datagram, then resends. True when a datagram was read.
+  bool Step();
+  void Start();
+  void Stop();
+
+  std::vector<Received> Messages();
+  // Messages whose "$c$" is name.
+  int CountOf(const std::string& name);
+  int64_t AcksReceived() const { return acks_received_.load(); }
+  // Datagrams the loss simulation threw away, both ways.
+  int64_t Dropped() const { return dropped_.load(); }
+  int64_t ChunksSent() const { return chunks_sent_.load(); }
+  // Outgoing transfers fully acknowledged by the link.
+  int64_t TransfersDone() const { return transfers_done_.load(); }
+  bool Idle();  // nothing queued or in flight
+  // Ticks at which the first chunk of the latest multi-chunk message from the link arrived.
+  uint64_t FirstChunkTime() const { return first_chunk_time_.load(); }
+  Endpoint LocalEndpoint() const { return socket_->LocalEndpoint(); }
+
+ private:
+  struct Outgoing {
+    uint8_t Kind = 0;
+    std::string Bytes;
+  };
+  bool Chance(double fraction);
+  void Send(std::span<const uint8_t> datagram);
+  void Handle(std::span<uint8_t> datagram);
+  void OnMessage(int64_t number, std::string text);
+  void Drive(uint64_t now);
+
+  std::unique_ptr<DatagramSocket> socket_;
+  const Clock& clock_;
+  std::mutex mutex_;  // guards everything below against the test thread
+  std::mt19937_64 random_;
+  Endpoint link_{};
+  bool link_known_ = false;
+  std::vector<uint8_t> buffer_;
+  std::map<int64_t, Reassembly> incoming_;
+  std::set<int64_t> completed_;
+  std::vector<Received> received_;
+  std::deque<Outgoing> outbox_;
+  SendWindow window_;
+  uint8_t window_kind_ = 0;
+  int64_t counter_ = 0;
+  Bytes send_buffer_;
+  std::atomic<int64_t> acks_received_{0};
+  std::atomic<int64_t> dropped_{0};
+  std::atomic<uint64_t> first_chunk_time_{0};
+  std::atomic<int64_t> chunks_sent_{0};
+  std::atomic<int64_t> transfers_done_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace ab
