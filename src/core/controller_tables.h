@@ -39,7 +39,7 @@ class ControllerTables {
   void RebuildPersonLists() AB_REQUIRES(Lock);
   void RebuildPictureLists() AB_REQUIRES(Lock);
 
-  ControllerLock Lock;
+  ControllerMutex Lock;
   TBaseC Tables AB_GUARDED_BY(Lock);
   int32_t ObjectTableIndex AB_GUARDED_BY(Lock) = -1;
   int32_t PersonTableIndex AB_GUARDED_BY(Lock) = -1;

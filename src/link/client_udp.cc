@@ -344,13 +344,14 @@ void client_udp::HandleText(const DatagramHeader& h, std::span<const uint8_t> da
     case Reassembly::Result::kComplete:
       break;
   }
-  const Bytes whole = TextReassembly.Take();
+  const auto whole = TextReassembly.Data();
   const std::string_view text(reinterpret_cast<const char*>(whole.data()), whole.size());
   if (text.find("testex") != std::string_view::npos) {
     CommandQueue.Push(text);
   } else if (text.find("newlk") == std::string_view::npos) {
     EventQueue.Push(text);
   }
+  TextReassembly.Clear();
   Completed(h.MessageNumber);
 }
 
@@ -375,7 +376,8 @@ void client_udp::HandleRecordChunk(const DatagramHeader& h, std::span<const uint
     return;
   }
   if (result == Reassembly::Result::kComplete) {
-    RecordQueue.Push(RecordReassembly.Take());
+    RecordQueue.Push(RecordReassembly.Data());
+    RecordReassembly.Clear();
     Completed(h.MessageNumber);
   }
 }

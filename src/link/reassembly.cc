@@ -15,29 +15,29 @@ Reassembly::Result Reassembly::Add(const DatagramHeader& h, std::span<const uint
     return Result::kRejected;
   }
   if (!active_ || number_ != h.MessageNumber || chunk_count_ != h.ChunkCount ||
-      static_cast<int32_t>(buffer_.size()) != h.TotalSize) {
+      size_ != h.TotalSize) {
     active_ = true;
     number_ = h.MessageNumber;
     chunk_count_ = h.ChunkCount;
-    buffer_.assign(static_cast<size_t>(h.TotalSize), 0);
+    buffer_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(h.TotalSize), 1)));
+    if (!buffer_) {
+      Clear();
+      return Result::kRejected;
+    }
+    size_ = h.TotalSize;
     map_ = CompletionMap(h.ChunkCount);
   }
-  std::copy(data.begin(), data.end(), buffer_.begin() + h.ChunkOffset);
+  std::copy(data.begin(), data.end(), buffer_.get() + h.ChunkOffset);
   map_.Set(h.ChunkNumber);
   return map_.Complete() ? Result::kComplete : Result::kPartial;
-}
-
-Bytes Reassembly::Take() {
-  Bytes out = std::move(buffer_);
-  Clear();
-  return out;
 }
 
 void Reassembly::Clear() {
   active_ = false;
   number_ = 0;
   chunk_count_ = 0;
-  buffer_ = Bytes();
+  buffer_.reset();
+  size_ = 0;
   map_ = CompletionMap();
 }
 

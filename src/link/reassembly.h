@@ -3,6 +3,8 @@
 // order and more than once. Every field comes from the network and is checked before use.
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 
 #include "link/completion_map.h"
@@ -15,7 +17,7 @@ class Reassembly {
  public:
   enum class Result {
     kPartial,   // stored (or a repeat of a stored chunk); more to come
-    kComplete,  // this chunk completed the message: Take() it
+    kComplete,  // this chunk completed the message: read Data(), then Clear()
     kRejected,  // the chunk does not fit any message; nothing stored
   };
 
@@ -30,16 +32,22 @@ class Reassembly {
   bool Active() const { return active_; }
   int64_t MessageNumber() const { return number_; }
   // Size of the buffer under way (0 when none).
-  int32_t BufferSize() const { return active_ ? static_cast<int32_t>(buffer_.size()) : 0; }
-  // The completed message; the reassembly is idle afterwards.
-  Bytes Take();
+  int32_t BufferSize() const { return active_ ? size_ : 0; }
+  // The message bytes; valid until the next Add or Clear.
+  std::span<const uint8_t> Data() const { return {buffer_.get(), static_cast<size_t>(size_)}; }
   void Clear();
 
  private:
   bool active_ = false;
   int64_t number_ = 0;
   int32_t chunk_count_ = 0;
-  Bytes buffer_;
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  // calloc: zeroed pages come from the system untouched, so a large message costs no up-front
+  // fill; its pages are touched as its chunks arrive.
+  std::unique_ptr<uint8_t, Free> buffer_;
+  int32_t size_ = 0;
   CompletionMap map_;
 };
 

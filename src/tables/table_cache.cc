@@ -228,7 +228,7 @@ void TBaseClient::LoadCache() {
     if (!f || !ReadWhole(f.get(), image)) return;
   }
   Scramble(image, kCacheKeyTable);
-  if (image.size() < 2 + kHeaderSize) return;
+  if (image.size() < 2 + kTableHeaderSize) return;
   const uint8_t* header = image.data() + 2;
   int32_t rows = GetI32(header + kHeaderRowCount);
   if (rows < 0 || rows > kMaxRowCount) rows = 0;
@@ -236,7 +236,7 @@ void TBaseClient::LoadCache() {
   size_t row_count = static_cast<size_t>(rows);
 
   for (size_t k = 0; k < n; ++k) {
-    size_t at = 2 + kHeaderSize + k * kDescriptorSize;
+    size_t at = 2 + kTableHeaderSize + k * kDescriptorSize;
     if (at + kDescriptorSize > image.size()) break;
     FieldDescriptor d = FieldDescriptor::Read(image.data() + at);
     if (d.Width < 0 || d.Width > kMaxFieldWidth || d.TextWidth < 0 || d.TextWidth > kMaxFieldWidth)

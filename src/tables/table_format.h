@@ -40,7 +40,7 @@ bool TypeHasColumn(uint8_t type);
 
 // Raw file header.
 inline constexpr size_t kTableNameSlot = 9;
-inline constexpr size_t kHeaderSize = 21;
+inline constexpr size_t kTableHeaderSize = 21;
 inline constexpr size_t kHeaderRowCount = 9;
 inline constexpr size_t kHeaderBlockCount = 13;
 inline constexpr size_t kHeaderFieldCount = 17;

@@ -144,8 +144,8 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
     FinishLoad();
     return TableLoadResult::kMalformed;
   };
-  uint8_t header[kHeaderSize];
-  if (!ReadExact(src, header, kHeaderSize) || src.Failed()) return malformed();
+  uint8_t header[kTableHeaderSize];
+  if (!ReadExact(src, header, kTableHeaderSize) || src.Failed()) return malformed();
   std::string name = ReadSlotText({header, kTableNameSlot});
   bool accepted = StructureOnly ? !name.empty() && NameTable.find(name) != std::string::npos
                                 : name == NameTable;
@@ -161,7 +161,7 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
     return malformed();
   SetCount(rows);
   if (structure_cache)
-    structure_cache->insert(structure_cache->end(), header, header + kHeaderSize);
+    structure_cache->insert(structure_cache->end(), header, header + kTableHeaderSize);
 
   uint8_t raw[kDescriptorSize];
   for (int32_t k = 0; k < descriptors; ++k) {

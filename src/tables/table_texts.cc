@@ -117,18 +117,6 @@ std::string SecondsText(uint32_t seconds) {
   return Format(36526 + seconds / 86400, seconds % 86400);
 }
 
-std::optional<int32_t> ParseInt32(std::string_view text) {
-  if (!text.empty() && text[0] == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text[0] == '-') return std::nullopt;
-  }
-  if (text.empty() || text[0] == '+') return std::nullopt;
-  int32_t v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return v;
-}
-
 std::optional<double> ParseDecimal(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);

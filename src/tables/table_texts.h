@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/number_text.h"
+
 namespace ab {
 
 // Day number of 2000-01-01 counted from 1899-12-30.
@@ -22,8 +24,6 @@ double SecondsToDateTime(uint32_t seconds);
 // DateTimeText of 2000-01-01 00:00:00 plus the seconds, computed without rounding.
 std::string SecondsText(uint32_t seconds);
 
-// A whole text as a decimal int32 (optional sign); none for anything else or out of range.
-std::optional<int32_t> ParseInt32(std::string_view text);
 // A whole text as a decimal number with "." (blanks around it allowed); none otherwise.
 std::optional<double> ParseDecimal(std::string_view text);
 

@@ -17,6 +17,7 @@
 #define AB_EXCLUDES(...) AB_TSA(locks_excluded(__VA_ARGS__))
 #define AB_ACQUIRE(...) AB_TSA(acquire_capability(__VA_ARGS__))
 #define AB_RELEASE(...) AB_TSA(release_capability(__VA_ARGS__))
+#define AB_NO_THREAD_SAFETY_ANALYSIS AB_TSA(no_thread_safety_analysis)
 
 namespace ab {
 

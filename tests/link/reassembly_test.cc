@@ -30,8 +30,8 @@ TEST(ReassemblyTest, OutOfOrderAndRepeatedChunksComplete) {
   EXPECT_EQ(r.Add(Chunk(4, 1, 3, 0, 7), Data(a)), R::kPartial);
   EXPECT_EQ(r.Add(Chunk(4, 1, 3, 0, 7), Data(a)), R::kPartial);
   EXPECT_EQ(r.Add(Chunk(4, 2, 3, 3, 7), Data(b)), R::kComplete);
-  const Bytes whole = r.Take();
-  EXPECT_EQ(std::string(whole.begin(), whole.end()), "abcdefg");
+  EXPECT_EQ(std::string(r.Data().begin(), r.Data().end()), "abcdefg");
+  r.Clear();
   EXPECT_FALSE(r.Active());
 }
 
@@ -67,8 +67,7 @@ TEST(ReassemblyTest, ChunkOfAnotherMessageRestartsInsteadOfMerging) {
   EXPECT_EQ(r.Add(Chunk(3, 2, 2, 2, 4), Data("bb")), R::kPartial);
   EXPECT_EQ(r.MessageNumber(), 3);
   EXPECT_EQ(r.Add(Chunk(3, 1, 2, 0, 4), Data("aa")), R::kComplete);
-  const Bytes whole = r.Take();
-  EXPECT_EQ(std::string(whole.begin(), whole.end()), "aabb");
+  EXPECT_EQ(std::string(r.Data().begin(), r.Data().end()), "aabb");
 }
 
 }  // namespace

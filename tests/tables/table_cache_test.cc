@@ -106,7 +106,7 @@ TEST_F(TableCacheTest, CacheFileLayoutIsScrambledDigestAndPayload) {
   }
   Bytes structure = ReadAll(CacheFile("obj.cacheb"));
   Scramble(structure, 1);
-  ASSERT_EQ(structure.size(), 2 + kHeaderSize + 5 * kDescriptorSize);
+  ASSERT_EQ(structure.size(), 2 + kTableHeaderSize + 5 * kDescriptorSize);
   Bytes raw = BuildRawTable(Cached());
   EXPECT_TRUE(std::equal(structure.begin() + 2, structure.end(), raw.begin()));
 }

@@ -141,7 +141,7 @@ TEST_F(TableLoadTest, DuplicateDescriptorAndPartialBlocks) {
 }
 
 // Offsets into the image of Sample(): header, 6 descriptors, then the first block (n_abs).
-constexpr size_t kBlocks = kHeaderSize + 6 * kDescriptorSize;
+constexpr size_t kBlocks = kTableHeaderSize + 6 * kDescriptorSize;
 
 TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
   const Bytes good = BuildRawTable(Sample());
@@ -164,9 +164,9 @@ TEST_F(TableLoadTest, MalformedFilesStopAtTheFaultAndNeverReadOutside) {
       {"negative descriptor count", put(good, kHeaderFieldCount, -3), 0, false},
       {"descriptors beyond file", put(good, kHeaderFieldCount, 1000000), 0, false},
       {"negative block count", put(good, kHeaderBlockCount, -1), 0, false},
-      {"negative width", put(good, kHeaderSize + 21, -4), 0, false},
-      {"huge width", put(good, kHeaderSize + kDescriptorSize + 21, kMaxFieldWidth + 1), 1, false},
-      {"huge text width", put(good, kHeaderSize + 25, 0x7fffffff), 0, false},
+      {"negative width", put(good, kTableHeaderSize + 21, -4), 0, false},
+      {"huge width", put(good, kTableHeaderSize + kDescriptorSize + 21, kMaxFieldWidth + 1), 1, false},
+      {"huge text width", put(good, kTableHeaderSize + 25, 0x7fffffff), 0, false},
       {"block number zero", put(good, kBlocks, 0), 6, false},
       {"block number too big", put(good, second, 7), 6, true},
       {"fixed width wrong", put(good, second + 21, 4), 6, true},

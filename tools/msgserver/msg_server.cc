@@ -108,10 +108,10 @@ void MsgServer::Handle(std::span<uint8_t> datagram) {
   if (fresh) first_chunk_time_ = TickCount(clock_);
   Reassembly& r = it->second;
   if (r.Add(h, data) != Reassembly::Result::kComplete) return;
-  const Bytes whole = r.Take();
+  std::string whole(r.Data().begin(), r.Data().end());
   incoming_.erase(h.MessageNumber);
   completed_.insert(h.MessageNumber);
-  OnMessage(h.MessageNumber, std::string(whole.begin(), whole.end()));
+  OnMessage(h.MessageNumber, std::move(whole));
 }
 
 void MsgServer::OnMessage(int64_t number, std::string text) {

@@ -31,6 +31,31 @@ bool WaitFor(F done, std::chrono::seconds limit) {
   return done();
 }
 
+TEST(LoopbackTest, RegistersKeepsAliveAndSaysGoodbye) {
+  auto server_socket = OpenUdpSocket("127.0.0.1", 0);
+  ASSERT_NE(server_socket, nullptr);
+  const uint16_t port = server_socket->LocalEndpoint().Port;
+  MsgServer server(std::move(server_socket), SystemClock::Instance());
+  server.Start();
+  test::TempDir dir;
+  std::mutex lock;
+  client_udp link("5f1e0c2a-6b7d-4e8f-9a0b-1c2d3e4f5a6b", port, "127.0.0.1", OpenUdpSocket(),
+                  SystemClock::Instance(), lock, dir.path());
+  ASSERT_TRUE(link.Usable());
+  link.Start();
+  link.SetEnabled(true);
+  ASSERT_TRUE(WaitFor([&] { return link.Registered.load(); }, 10s));
+  EXPECT_EQ(link.ConnectionId, TidToConnectionId(server.Tid));
+  // A keep-alive a second, each answered.
+  ASSERT_TRUE(WaitFor([&] { return server.CountOf("testex") >= 3; }, 10s));
+  EXPECT_TRUE(link.Registered.load());
+  EXPECT_EQ(server.CountOf("reg"), 1);
+  link.SetEnabled(false);
+  link.Stop();
+  ASSERT_TRUE(WaitFor([&] { return server.CountOf("closeclient") == 1; }, 5s));
+  server.Stop();
+}
+
 TEST(LoopbackTest, TwoHundredMessagesArriveExactlyOnceInOrderWithTwentyPercentLoss) {
   const uint64_t seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
