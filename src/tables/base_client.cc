@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "tables/conversion_error.h"
 #include "tables/table_texts.h"
 
 namespace ab {
@@ -283,7 +284,11 @@ void TBaseClient::Refresh() {
         FieldGFB* mf = MasterTable_->FieldByName(MasterField_);
         FieldGFB* sf = FieldByName(SlaveField_);
         master_active = mf && sf;
-        if (master_active) master_value = mf->AsInteger();
+        try {
+          if (master_active) master_value = mf->AsInteger();
+        } catch (const ConversionError&) {
+          master_active = false;  // no comparable value: as if the field were missing
+        }
       }
       if (master_active) {
         int32_t v = slave && i < slave->Data.Ints.size() ? slave->Data.Ints[i] : 0;

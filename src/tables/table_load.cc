@@ -160,6 +160,11 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
       !Fits(src, static_cast<uint64_t>(descriptors) * kDescriptorSize))
     return malformed();
   SetCount(rows);
+  if (structure_cache) {
+    // Only a file for this table replaces the structure cache.
+    std::error_code ec;
+    std::filesystem::remove(CacheDir() / (NameTable + ".cacheb"), ec);
+  }
   if (structure_cache)
     structure_cache->insert(structure_cache->end(), header, header + kTableHeaderSize);
 
@@ -232,7 +237,6 @@ TableLoadResult TBaseClient::LoadFromFile(const std::filesystem::path& path) {
     Bytes structure;
     Bytes* cache = nullptr;
     if (CacheEnabled) {
-      std::filesystem::remove(CacheDir() / (NameTable + ".cacheb"), ec);
       structure.assign(2, 0);
       cache = &structure;
     }

@@ -153,6 +153,16 @@ TEST_F(TableCacheTest, FieldNamesCannotLeaveTheCacheDirectory) {
   EXPECT_TRUE(std::filesystem::exists(CacheFile("n_abs.cache")));
 }
 
+TEST_F(TableCacheTest, FileOfAnotherTableKeepsTheStructureCache) {
+  TBaseC tables;
+  TBaseClient& t = LoadCached(tables);
+  Bytes before = ReadAll(CacheFile("obj.cacheb"));
+  TableData other = Cached();
+  other.Name = "other";
+  EXPECT_EQ(t.LoadFromFile(WriteFile("o.dat", BuildRawTable(other))), TableLoadResult::kLoaded);
+  EXPECT_EQ(ReadAll(CacheFile("obj.cacheb")), before);
+}
+
 TEST_F(TableCacheTest, NoCacheWithoutTheOption) {
   auto t = Empty("obj");
   t->LoadFromFile(WriteFile("obj.dat", BuildRawTable(Cached())));

@@ -139,5 +139,15 @@ TEST_F(ViewRebuildTest, SlaveFollowsMasterCursorOnRebuildOnly) {
   EXPECT_EQ(slave->Count(), 3);
 }
 
+TEST_F(ViewRebuildTest, MasterValueThatIsNoNumberRestrictsNothing) {
+  auto master = Load(MakeTable("m", {1}, {0}, {TextField("id", 24, 4, {"x"})}));
+  auto slave = Load(MakeTable("s", {1, 2}, {0, 0}, {IntField("ref", {1, 2})}));
+  master->SetRecordIndex(1);
+  slave->SetMasterField("id");
+  slave->SetSlaveField("ref");
+  EXPECT_NO_THROW(slave->SetMasterTable(master.get()));
+  EXPECT_EQ(slave->Count(), 2);
+}
+
 }  // namespace
 }  // namespace ab::test
