@@ -112,7 +112,6 @@ class MsgServer {
   struct Serving {
     std::string Name;
     std::string Bytes;
-    bool Started = false;
     int Announced = 0;
     uint64_t NextAnnounce = 0;
   };

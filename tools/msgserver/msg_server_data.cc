@@ -73,7 +73,7 @@ void MsgServer::OnDataMessage(const std::string& name, const std::string& text) 
     if (serving_.size() == 1) NextServing();
   } else if (name == "startrecivefile") {
     // The link accepts the file announced last; the next announcement follows the file.
-    if (serving_.empty() || serving_.front().Started) return;
+    if (serving_.empty()) return;
     outbox_.push_back({kKindFile, std::move(serving_.front().Bytes)});
     serving_.pop_front();
     NextServing();
@@ -95,7 +95,7 @@ void MsgServer::NextServing() {
 void MsgServer::AnnounceDue(uint64_t now) {
   if (serving_.empty()) return;
   Serving& s = serving_.front();
-  if (s.Started || s.Announced >= kMaxAnnounce || now < s.NextAnnounce) return;
+  if (s.Announced >= kMaxAnnounce || now < s.NextAnnounce) return;
   NextServing();
 }
 
