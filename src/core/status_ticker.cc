@@ -20,6 +20,13 @@ std::string Fixed4(const char* format, double value) {
   return first == std::string::npos ? std::string() : s.substr(first);
 }
 
+// Wall nanoseconds of the last request as the status-line date; 0 (none yet) keeps the label.
+void ShowLastRequest(LabelState& label, int64_t wall_ns) {
+  if (wall_ns == 0) return;
+  label.Text = FormatDateTime(Clock::WallTime(std::chrono::duration_cast<Clock::WallTime::duration>(
+      std::chrono::nanoseconds(wall_ns))));
+}
+
 }  // namespace
 
 StatusTicker::StatusTicker(LinkPort& link, HttpServerPort& http, StatusDisplay& display,
@@ -95,12 +102,8 @@ void StatusTicker::Timer2Timer() {
   }
 
   display_.Label6.Text = std::to_string(counters_.BgRequests.load());
-  if (const int64_t wall = counters_.BgLastRequestWall.load(); wall != 0)
-    display_.Label8.Text = FormatDateTime(Clock::WallTime(
-        std::chrono::duration_cast<Clock::WallTime::duration>(std::chrono::nanoseconds(wall))));
-  if (const int64_t wall = counters_.MesLastRequestWall.load(); wall != 0)
-    display_.Label14.Text = FormatDateTime(Clock::WallTime(
-        std::chrono::duration_cast<Clock::WallTime::duration>(std::chrono::nanoseconds(wall))));
+  ShowLastRequest(display_.Label8, counters_.BgLastRequestWall.load());
+  ShowLastRequest(display_.Label14, counters_.MesLastRequestWall.load());
   int64_t waiting;
   {
     std::lock_guard lock(lock_);

@@ -46,17 +46,7 @@ class LinkTest : public ::testing::Test {
   }
 
   // Receives everything waiting, then iterates until the link has nothing left to do now.
-  void Step() {
-    while (link->ReceivePass()) {
-    }
-    // As the protocol thread does: go on while work is found or a timer is already due.
-    for (int i = 0; i < 100; ++i) {
-      const bool work = link->Iterate();
-      while (link->ReceivePass()) {
-      }
-      if (!work && link->NextWake() > TickCount(clock)) break;
-    }
-  }
+  void Step() { test::StepLink(*link, clock, 100); }
   void Advance(std::chrono::nanoseconds d) {
     clock.Advance(d);
     Step();

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/client_udp.h"
 #include "link/datagram.h"
 #include "util/bytes.h"
 #include "util/func.h"
@@ -63,6 +64,19 @@ inline Decoded Decode(const Bytes& datagram) {
   UnscramblePayload(payload);
   if (payload.size() > 2) d.Data.assign(payload.begin() + 2, payload.end());
   return d;
+}
+
+// Receives everything waiting, then iterates as the protocol thread does: on while work is found
+// or a timer is already due, at most max_rounds times.
+inline void StepLink(client_udp& link, const Clock& clock, int max_rounds) {
+  while (link.ReceivePass()) {
+  }
+  for (int i = 0; i < max_rounds; ++i) {
+    const bool work = link.Iterate();
+    while (link.ReceivePass()) {
+    }
+    if (!work && link.NextWake() > TickCount(clock)) break;
+  }
 }
 
 }  // namespace ab::test

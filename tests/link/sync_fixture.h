@@ -85,16 +85,7 @@ class SyncFixture : public ::testing::Test {
     if (link) link->Sync = nullptr;
   }
 
-  void Step() {
-    while (link->ReceivePass()) {
-    }
-    for (int i = 0; i < 200; ++i) {
-      const bool work = link->Iterate();
-      while (link->ReceivePass()) {
-      }
-      if (!work && link->NextWake() > TickCount(clock)) break;
-    }
-  }
+  void Step() { test::StepLink(*link, clock, 200); }
   void Advance(std::chrono::nanoseconds d) {
     clock.Advance(d);
     Step();
