@@ -52,7 +52,7 @@ TEST(DataSetTest, FieldsDefaultsAndConversions) {
   std::ofstream(dir.path() / "p.png", std::ios::binary) << "PNGDATA";
   const std::string text =
       "\xEF\xBB\xBF"  // a byte-order mark is allowed
-      R"({"objects":[{"id":7,"name":"Склад \"Юг\"","lat":56.5,"served":false,
+      R"({"objects":[{"id":7,"name":"Склад \"Юг\"","lat":56.5,"served":false,"street":"\u0416 \ud83d\ude00 \/",
                                 "updated":946684800,"state":2},{"id":9,"number":12}],
                               "persons":[{"id":3}],"links":[{"object":9,"person":3}],
                               "pictures":[{"id":1,"object":7,"file":"p.png"}],
@@ -62,6 +62,8 @@ TEST(DataSetTest, FieldsDefaultsAndConversions) {
   const auto& o = r.Data.Objects;
   ASSERT_EQ(o.size(), 2u);
   EXPECT_EQ(o[0].Name, W("Склад \"Юг\""));
+  EXPECT_EQ(o[0].Street, W("Ж ? /"));  // outside the code page: '?'
+
   EXPECT_EQ(o[0].Number, 7);  // the record number when not given
   EXPECT_FALSE(o[0].Served);
   EXPECT_TRUE(o[0].Active);
