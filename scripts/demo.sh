@@ -39,7 +39,8 @@ EOF
 )
 user=demo
 password=demo-spi
-cat >"$run/setup.ini" <<EOF
+# setup.ini is in the console's code page, as on its Windows home.
+iconv -f UTF-8 -t CP1251 >"$run/setup.ini" <<EOF
 [ServerHost]
 Address=127.0.0.1
 Port=$udp_port
@@ -107,7 +108,13 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 if [[ -z $ready ]]; then
-  echo "demo: alarm-bridge did not answer on $base within 60 s." >&2
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "demo: msgserver-sim ended early." >&2
+  elif ! kill -0 "$bridge_pid" 2>/dev/null; then
+    echo "demo: alarm-bridge ended early." >&2
+  else
+    echo "demo: alarm-bridge did not answer on $base within 60 s." >&2
+  fi
   echo "  simulator log:    demo-run/msgserver-sim.log" >&2
   echo "  alarm-bridge log: demo-run/alarm-bridge.log (and demo-run/logs/)" >&2
   tail -n 5 "$run/msgserver-sim.log" "$run/alarm-bridge.log" >&2 || true
