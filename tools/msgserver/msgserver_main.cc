@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ab::MsgServer server(std::move(socket), clock, std::random_device{}());
+  server.MaxRecorded = 1000;  // the simulator counts for itself; it may run for days
   server.DropIncoming = o.Loss;
   server.DropOutgoing = o.Loss;
   ab::sim::Simulator sim(server, std::move(data.Data), clock, std::cout, o.Verbose,
