@@ -101,9 +101,9 @@ void Simulator::OnReceived(const MsgServer::Received& r) {
     ++received_[c];
   }
   if (c == "reg") {
-    // Name and password come UTF-8 encoded.
-    Print("<- registration: user \"" + JsonGetValue(t, "username") + "\", password \"" +
-          JsonGetValue(t, "password") + "\", version " + JsonGetValue(t, "ver"));
+    // The name comes UTF-8 encoded; the password is not for the screen.
+    Print("<- registration: user \"" + JsonGetValue(t, "username") + "\", version " +
+          JsonGetValue(t, "ver"));
   } else if (c == "testex") {
     if (!verbose_) return;
     std::string queues = JsonGetValue(t, "queue");
