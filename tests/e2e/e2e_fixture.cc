@@ -688,13 +688,15 @@ void Bridge::Launch() {
                                                                             "--headless"});
 }
 
-bool Bridge::WaitReady(std::chrono::milliseconds limit, int registrations_before) {
+bool Bridge::WaitReady(std::chrono::milliseconds limit, size_t from) {
   const auto end = Clock::now() + limit;
-  const size_t n = static_cast<size_t>(registrations_before) + 1;
   const bool lines = process_->ReadUntil(
       [&](const std::string& t) {
-        return Occurrences(t, "Соединение установлено") >= n &&
-               Occurrences(t, "Загружена таблица") >= 4 * n;
+        if (t.size() < from) return false;
+        const std::string fresh = t.substr(from);
+        const size_t connected = fresh.find("Соединение установлено");
+        return connected != std::string::npos &&
+               Occurrences(fresh.substr(connected), "Загружена таблица") >= 4;
       },
       limit);
   if (!lines) return false;

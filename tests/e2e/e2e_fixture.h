@@ -181,9 +181,9 @@ class Bridge {
   void Launch();  // (re)starts the binary in the same folder
   // The process, once launched; stdout of the current run.
   Process& Proc() { return *process_; }
-  // Waits for the status lines of a registration and four table loads beyond `seen` of them,
-  // then for the HTTP server to answer.
-  bool WaitReady(std::chrono::milliseconds limit, int registrations_before = 0);
+  // Waits for the status lines of a registration and four table loads printed after the
+  // first `from` bytes of stdout, then for the HTTP server to answer.
+  bool WaitReady(std::chrono::milliseconds limit, size_t from = 0);
   bool HttpAnswers();   // an uncounted path gets an answer
   bool HttpRefused();   // the port refuses connections
   HttpReply Get(const std::string& target, const std::string& body = "",
