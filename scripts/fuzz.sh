@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every libFuzzer target with clang (ASan+UBSan) and runs each for a bounded time.
 # Usage: scripts/fuzz.sh [seconds-per-target] [corpus-folder]
-# Findings (crash-*, leak-*, timeout-*) are written to the corpus folder's artifacts/ and make
-# the script exit non-zero.
+# Each target's corpus grows in <corpus-folder>/<target>/ (default fuzz-corpus/), seeded from
+# the committed seeds; findings (crash-*, leak-*, timeout-*, oom-*) go to
+# <corpus-folder>/artifacts/ and make the script exit non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-30}
@@ -11,7 +12,9 @@ corpus_root=$(realpath -m "${2:-fuzz-corpus}")
 bash scripts/install-deps.sh
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAB_FUZZ=ON \
   -DAB_SANITIZE=ON -DAB_TESTS=OFF -DAB_BENCH=OFF -DAB_GUI=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+targets=$(cut -d'|' -f1 build-fuzz/fuzzers.txt | tr '\n' ' ')
+# shellcheck disable=SC2086
+cmake --build build-fuzz -j "$(nproc)" --target $targets
 
 mkdir -p "$corpus_root/artifacts"
 status=0

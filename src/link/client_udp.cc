@@ -160,7 +160,13 @@ void client_udp::Reset(int code) {
   DropAll(OutQueue);
   DropAll(FileQueue);
   channel_.NextAddress();
-  if (code > 0) EventQueue.Push(BuildDisconnectedNotice(code));
+  if (code > 0) ReportDisconnection(code);
+}
+
+void client_udp::ReportDisconnection(int code) {
+  // The operator's status line carries no code; the diagnostic log keeps it for support.
+  LogLine("disconnected, code " + std::to_string(code));
+  EventQueue.Push(BuildDisconnectedNotice(code));
 }
 
 bool client_udp::Iterate() {
@@ -221,7 +227,7 @@ void client_udp::LossChecks(uint64_t now) {
   } else if (TicksToMs(LastFileDataTime, now) > kTablesLoadTimeoutMs) {
     Reset(0);
     LastFileDataTime = now;
-    EventQueue.Push(BuildDisconnectedNotice(7));
+    ReportDisconnection(7);
   }
 }
 

@@ -132,6 +132,7 @@ class client_udp {
   const Clock& GetClock() const { return clock_; }
 
  private:
+  void ReportDisconnection(int code);
   void Run();
   void Exit();
   void Registration(uint64_t now);

@@ -73,6 +73,13 @@ class LinkTest : public ::testing::Test {
     while (link->EventQueue.Pop(e)) out.push_back(e);
     return out;
   }
+  // True when a line of the link's diagnostic log queue equals `line` (the queue is drained).
+  bool Logged(const std::string& line) {
+    bool found = false;
+    std::string l;
+    while (link->Log.Queue.Pop(l)) found = found || l == line;
+    return found;
+  }
   // Enables the link and answers its first registration after `answer_after`.
   void Register(const std::string& tid = "0123abcd-4567-89ef-0123-456789abcdef",
                 std::chrono::nanoseconds answer_after = 20ms) {
@@ -241,6 +248,7 @@ TEST_F(LinkTest, NoKeepaliveWhileTablesLoadAndCode7AfterThirtySeconds) {
   EXPECT_TRUE(link->Registered.load());
   Advance(21ms);
   EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"disconnected\",\"p\":7}"});
+  EXPECT_TRUE(Logged("disconnected, code 7"));
   // Registered on entry 0; the reset and the next attempt move two places on.
   auto sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
@@ -257,6 +265,7 @@ TEST_F(LinkTest, SilenceForTenSecondsIsCode1AndReregistersTwoAddressesOn) {
   Advance(1ms);
   EXPECT_FALSE(link->Registered.load());
   EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"disconnected\",\"p\":1}"});
+  EXPECT_TRUE(Logged("disconnected, code 1"));
   auto sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].To.Address, kAddr3);
