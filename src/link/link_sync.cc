@@ -100,7 +100,9 @@ void LinkSync::PassOn(const std::string& text) { link_.EventQueue.Push(text); }
 
 void LinkSync::Testex(const std::string& text) {
   std::string queue = JsonGetValue(text, "queue");
-  if (!queue.empty() && link_.Queues != nullptr) {
+  // The walk below consumes the text; whether there was a report decides the wake-up.
+  const bool reported = !queue.empty();
+  if (reported && link_.Queues != nullptr) {
     std::lock_guard guard(lock_);
     for (std::string e = JsonNextElement(queue); !e.empty(); e = JsonNextElement(queue)) {
       const std::string name = JsonGetValue(e, "name");
@@ -118,7 +120,7 @@ void LinkSync::Testex(const std::string& text) {
       }
     }
   }
-  if (!queue.empty() && OnLinkChanged) OnLinkChanged();
+  if (reported && OnLinkChanged) OnLinkChanged();
   const std::string messages = JsonGetValue(text, "messages");
   if (messages.empty()) return;
   const std::string file = JsonGetValue(messages, "filename");

@@ -730,4 +730,25 @@ std::vector<std::string> Bridge::Received(const std::string& name) {
   return out;
 }
 
+int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
+  ++Polls;
+  const HttpReply r =
+      bridge.Get("/GetEvents", "{\"inc_counter\":" + std::to_string(Last) + "}", limit);
+  if (!r.Answered || r.Status != 200 || r.Body.size() < 2 || r.Body.front() != '[' ||
+      r.Body.back() != ']') {
+    ++Unanswered;
+    return -1;
+  }
+  std::string rest = r.Body.substr(1, r.Body.size() - 2);
+  int n = 0;
+  for (std::string e = JsonNextElement(rest); !e.empty(); e = JsonNextElement(rest)) {
+    const int64_t counter = std::stoll(JsonGetValue(e, "inc_counter"));
+    Counters.push_back(counter);
+    Entries.push_back(e);
+    Last = counter;
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace ab::e2e

@@ -209,4 +209,16 @@ class Bridge {
   std::unique_ptr<Process> process_;
 };
 
+// A Safe City consumer following the event queue by counters: each poll confirms the newest
+// entry it holds ("inc_counter" of the last entry received, -1 before any) and keeps what the
+// answer brings.
+struct EventConsumer {
+  int64_t Last = -1;
+  std::vector<int64_t> Counters;  // "inc_counter" of every entry received, in arrival order
+  std::vector<std::string> Entries;
+  int Polls = 0, Unanswered = 0;
+  // One request; returns the number of entries it brought (-1: no answer).
+  int Poll(Bridge& bridge, std::chrono::milliseconds limit = 30s);
+};
+
 }  // namespace ab::e2e
