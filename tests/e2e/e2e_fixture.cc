@@ -11,7 +11,9 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
@@ -721,6 +723,29 @@ HttpReply Bridge::Spi(const std::string& body, const std::string& user,
 
 std::string Bridge::PublicAddress() const {
   return config_.PublicIp + ":" + std::to_string(http_port_);
+}
+
+std::string Bridge::DiagnosticLog() const {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path() / "logs", ec))
+    if (e.path().filename().string().rfind("udpc_", 0) == 0) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  std::string out;
+  for (const auto& f : files) {
+    std::ifstream in(f, std::ios::binary);
+    out.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return out;
+}
+
+std::vector<int> Bridge::DisconnectionCodes() const {
+  const std::string log = DiagnosticLog();
+  const std::string mark = "disconnected, code ";
+  std::vector<int> out;
+  for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1))
+    out.push_back(std::atoi(log.c_str() + at + mark.size()));
+  return out;
 }
 
 std::vector<std::string> Bridge::Received(const std::string& name) {

@@ -197,6 +197,10 @@ class Bridge {
   const BridgeConfig& Config() const { return config_; }
   const std::filesystem::path& Dir() const { return dir_.path(); }
   uint16_t HttpPort() const { return http_port_; }
+  // The link's diagnostic logs (logs/udpc_*.log), concatenated, and the disconnection codes
+  // they record, in order.
+  std::string DiagnosticLog() const;
+  std::vector<int> DisconnectionCodes() const;
   // Texts received by the double whose "$c$" is name, in arrival order.
   std::vector<std::string> Received(const std::string& name);
 
