@@ -757,8 +757,9 @@ std::vector<std::string> Bridge::Received(const std::string& name) {
 
 int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
   ++Polls;
-  const HttpReply r =
-      bridge.Get("/GetEvents", "{\"inc_counter\":" + std::to_string(Last) + "}", limit);
+  const std::string body = ByDate ? "{\"events_date\":" + std::to_string(LastDate) + "}"
+                                  : "{\"inc_counter\":" + std::to_string(Last) + "}";
+  const HttpReply r = bridge.Get("/GetEvents", body, limit);
   if (!r.Answered || r.Status != 200 || r.Body.size() < 2 || r.Body.front() != '[' ||
       r.Body.back() != ']') {
     ++Unanswered;
@@ -771,6 +772,7 @@ int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
     Counters.push_back(counter);
     Entries.push_back(e);
     Last = counter;
+    LastDate = std::stoll(JsonGetValue(e, "event_date"));
     ++n;
   }
   return n;

@@ -216,8 +216,12 @@ class Bridge {
 // A Safe City consumer following the event queue by counters: each poll confirms the newest
 // entry it holds ("inc_counter" of the last entry received, -1 before any) and keeps what the
 // answer brings.
+// With ByDate it confirms by "events_date" instead: the date of the last entry received, 0
+// before any.
 struct EventConsumer {
+  bool ByDate = false;
   int64_t Last = -1;
+  int64_t LastDate = 0;
   std::vector<int64_t> Counters;  // "inc_counter" of every entry received, in arrival order
   std::vector<std::string> Entries;
   int Polls = 0, Unanswered = 0;

@@ -1,5 +1,5 @@
-// /GetEvents of the running driver following the double's event queue "bg" by counters while
-// events keep arriving: every entry exactly once, in order, passed through as the server sent
+// /GetEvents of the running driver following the double's event queue "bg" by counters or by
+// dates while events keep arriving: every entry exactly once, in order, passed through as the server sent
 // it, and the position the driver reports to the server follows the consumer.
 
 #include <gtest/gtest.h>
@@ -24,7 +24,10 @@ std::string Delivered(int i) {
   return "{\"inc_counter\":\"" + std::to_string(i) + "\"," + Entry(i).substr(1);
 }
 
-TEST(EventsEndToEndTest, CounterFollowingConsumerGetsEveryEventOnceInOrder) {
+// Follows the queue by counters or by dates while events keep arriving.
+class EventsEndToEndTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EventsEndToEndTest, ConsumerGetsEveryEventOnceInOrderWhileEventsArrive) {
   constexpr int kEvents = 150;
   Bridge bridge;
   bridge.Server().SetPackSize(7);
@@ -40,6 +43,7 @@ TEST(EventsEndToEndTest, CounterFollowingConsumerGetsEveryEventOnceInOrder) {
     }
   });
   EventConsumer consumer;
+  consumer.ByDate = GetParam();
   // A poll that confirms a package waits for the next one; it ends when that package is in,
   // not when the wait expires, since the server answers the poll at once.
   int waited_out = 0;
@@ -66,6 +70,8 @@ TEST(EventsEndToEndTest, CounterFollowingConsumerGetsEveryEventOnceInOrder) {
   // A consumer that is behind gets nothing again that it has confirmed.
   EXPECT_EQ(bridge.Get("/GetEvents", "{\"inc_counter\":3}").Body, "[]");
 }
+
+INSTANTIATE_TEST_SUITE_P(ByCounterAndByDate, EventsEndToEndTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace ab::e2e

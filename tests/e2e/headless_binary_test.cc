@@ -49,5 +49,28 @@ TEST(HeadlessBinaryTest, RegistersLoadsTablesInOrderThenServesAndSaysGoodbyeOnSi
   EXPECT_TRUE(bridge.HttpRefused());
 }
 
+// Open requests end with the HTTP server: a picture wait of 10 s does not hold up the exit.
+TEST(HeadlessBinaryTest, SigtermEndsAWaitingRequestAndExitsPromptly) {
+  Bridge bridge;  // plan2.bmp is never served
+  bridge.Launch();
+  ASSERT_TRUE(bridge.WaitReady(60s)) << bridge.Proc().Text();
+  HttpReply waiting;
+  std::thread client([&] { waiting = bridge.Get("/GetPicture&n=402", "", 60s); });
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (const auto& m : bridge.Received("getfile"))
+          if (m.find("plan2.bmp") != std::string::npos) return true;
+        return false;
+      },
+      10s, 5ms));
+  const auto stop_at = Clock::now();
+  const int rc = bridge.Proc().Stop(SIGTERM, 30s);
+  const double took = SecondsSince(stop_at);
+  client.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_LT(took, 8.0) << "the exit waited for the picture request";
+  EXPECT_NE(waiting.Body, "Error") << "the request ran its full wait";
+}
+
 }  // namespace
 }  // namespace ab::e2e
