@@ -24,6 +24,8 @@ class BaseClientTable final : public WebTable {
   uint32_t AsCardinal(int32_t field) override { return ab::AsCardinal(Field(field)); }
   Bytes AsBytes(int32_t field) override { return ab::AsBytes(Field(field)); }
   std::string AsStringByName(std::string_view field_name) override;
+  std::string_view StringView(int32_t field, std::string& scratch) override;
+  uint8_t ByteAt(int32_t field, size_t index) override;
 
  private:
   enum class Mode { kView, kPhysical, kCursor };
