@@ -56,19 +56,32 @@ void MsgServer::SendKeepaliveDatagram() {
 }
 
 bool MsgServer::Step() {
-  std::lock_guard lock(mutex_);
   bool read = false;
-  for (;;) {
-    Endpoint from;
-    const int32_t n = socket_->ReceiveFrom(buffer_, from);
-    if (n < 0) break;
-    read = true;
-    if (Silent.load() || Chance(DropIncoming.load())) continue;
-    link_ = from;
-    link_known_ = true;
-    Handle(std::span<uint8_t>(buffer_.data(), static_cast<size_t>(n)));
+  std::vector<Received> received;
+  std::vector<Outgoing> sending;
+  {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+      Endpoint from;
+      const int32_t n = socket_->ReceiveFrom(buffer_, from);
+      if (n < 0) break;
+      read = true;
+      if (Silent.load() || Chance(DropIncoming.load())) continue;
+      link_ = from;
+      link_known_ = true;
+      Handle(std::span<uint8_t>(buffer_.data(), static_cast<size_t>(n)));
+    }
+    if (!Silent.load()) Drive(TickCount(clock_));
+    received.swap(to_report_);
+    sending.swap(to_announce_);
   }
-  if (!Silent.load()) Drive(TickCount(clock_));
+  // The hooks may call back into the double, so they run without its lock.
+  if (OnReceived) {
+    for (const auto& r : received) OnReceived(r);
+  }
+  if (OnSending) {
+    for (const auto& o : sending) OnSending(o.Kind, o.Bytes);
+  }
   return read;
 }
 
@@ -126,14 +139,16 @@ void MsgServer::OnMessage(int64_t number, std::string text) {
       outbox_.push_back({kKindText, "{\"$c$\":\"regok\",\"tid\":\"" + Tid + "\",\"version\":\"" +
                                         Version + "\"}"});
     }
-  } else if (name == "testex" && AnswerKeepalives.load()) {
-    outbox_.push_back({kKindText, TestexAnswer()});
+  } else if (name == "testex") {
+    // The position is taken even from keep-alives left unanswered.
+    const std::string answer = TestexAnswer(text);
+    if (AnswerKeepalives.load()) outbox_.push_back({kKindText, answer});
   } else if (name == "getqueue") {
-    outbox_.push_back({kKindText, "{\"$c$\":\"queuezag\",\"name\":\"" + JsonGetValue(text, "name") +
-                                      "\",\"count\":\"0\",\"position\":\"0\"}"});
+    outbox_.push_back({kKindText, QueueZag(text)});
   }
   OnDataMessage(name, text);
   received_.push_back({TickCount(clock_), number, std::move(text)});
+  if (OnReceived) to_report_.push_back(received_.back());
 }
 
 void MsgServer::Drive(uint64_t now) {
@@ -141,6 +156,7 @@ void MsgServer::Drive(uint64_t now) {
   if (!window_.TransferActive && !outbox_.empty()) {
     Outgoing next = std::move(outbox_.front());
     outbox_.pop_front();
+    if (OnSending) to_announce_.push_back(next);
     window_kind_ = next.Kind;
     if (next.Kind == kKindFile) {
       window_.StartFile(++counter_, static_cast<int64_t>(next.Bytes.size()));

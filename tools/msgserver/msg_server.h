@@ -5,12 +5,19 @@
 // one transfer at a time with resends. It can drop a fraction of what it receives or sends,
 // or fall silent.
 //
+// It keeps the event queue "bg": entries are numbered from 0 in the order appended, and an
+// entry's "inc_counter" is its position in the queue, so a consumer that confirms counter c
+// moves the position to c + 1. Keep-alives report the consumer's position; the answer carries
+// the next package from there, unless the link still holds one ("full"), so a package never
+// changes while it waits for its confirmation.
+//
 // Step() runs one iteration; Start() runs it on a thread of its own. Configuration fields are
 // atomics or guarded, so a test may change them while the thread runs.
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +64,25 @@ class MsgServer {
   void SendFile(std::string bytes);
   // A record message (kind 2): row changes, deletions, bundles.
   void SendRecord(std::string bytes);
+  // A row change record (type 2) for row `row` of a table of `row_count` rows, and a deletion
+  // (type 3) of a record number.
+  void SendRowChange(const std::string& table, int32_t row, int32_t row_count,
+                     const std::vector<ChangeEntry>& entries);
+  void SendDeletion(const std::string& table, int32_t record_number);
+
+  // The event queue "bg". entry is a JSON object in Windows-1251 without "inc_counter"; the
+  // double puts "inc_counter" (the entry's position, from 0) first, and "event_date" (Unix
+  // seconds of the clock's calendar time) second when the entry has none.
+  void AppendEvent(std::string entry);
+  int64_t QueueCount();        // entries appended so far
+  int64_t ReportedPosition();  // last "current" of "bg" in a keep-alive; -1 before any
+  void SetPackSize(int n);     // entries per package, at least 1 (default 10)
+
+  // Set before Start. Called on the thread that steps the double, outside its lock: every
+  // message received from the link, and every transfer the double starts (kind 0 text, 1 file,
+  // 2 record; the bytes sent).
+  std::function<void(const Received&)> OnReceived;
+  std::function<void(uint8_t kind, const std::string& bytes)> OnSending;
 
   // Data the double serves (msg_server_data.cc); set before Start or under the double's use.
   // Table load requests are answered from Tables (raw files, zlib-compressed when
@@ -64,7 +90,8 @@ class MsgServer {
   // "sendfile" until the link accepts; offers from the link are accepted and the files kept.
   void SetTables(std::vector<TableData> tables, bool compressed);
   void SetFile(const std::string& name, std::string bytes);
-  // Inserted as the "queue" array of every keep-alive answer when not empty.
+  // Inserted as the "queue" array of every keep-alive answer when not empty; it then replaces
+  // the event queue's reports, and "getqueue" is answered with count and position 0.
   void SetQueueAnswer(std::string entries);
   // Files received from the link, by their "nameinserv".
   std::map<std::string, std::string> ReceivedFiles();
@@ -103,7 +130,10 @@ class MsgServer {
   void OnMessage(int64_t number, std::string text);
   void Drive(uint64_t now);
   // msg_server_data.cc
-  std::string TestexAnswer() const;
+  std::string TestexAnswer(const std::string& keepalive);
+  std::string QueueReport(const std::string& element);
+  std::string QueueZag(const std::string& request) const;
+  int64_t EventDate(size_t position) const;
   void OnDataMessage(const std::string& name, const std::string& text);
   void OnFileChunk(const DatagramHeader& h, std::span<const uint8_t> data);
   void AnnounceDue(uint64_t now);
@@ -124,6 +154,13 @@ class MsgServer {
   bool compress_tables_ = false;
   std::map<std::string, std::string> files_;
   std::string queue_answer_;
+  struct Event {
+    std::string Text;
+    int64_t Date = 0;
+  };
+  std::vector<Event> events_;
+  int64_t reported_position_ = -1;
+  size_t pack_size_ = 10;
   std::deque<Serving> serving_;
   std::string offered_name_;
   std::map<int64_t, FileIn> files_in_;
@@ -140,6 +177,9 @@ class MsgServer {
   std::map<int64_t, Reassembly> incoming_;
   std::set<int64_t> completed_;
   std::vector<Received> received_;
+  // Hook calls waiting for the lock to be released.
+  std::vector<Received> to_report_;
+  std::vector<Outgoing> to_announce_;
   std::deque<Outgoing> outbox_;
   SendWindow window_;
   uint8_t window_kind_ = 0;
