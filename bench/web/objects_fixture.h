@@ -2,12 +2,13 @@
 // The /GetObjects fixture of the benchmarks: 10,000 selected objects with 2 pictures and 3
 // persons each, in real tables loaded from raw table images.
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "tables/base_client.h"
 #include "tables/table_file_writer.h"
@@ -31,7 +32,7 @@ inline FieldData Field(std::string name, uint8_t type, int32_t width = 0) {
 }
 
 inline TableData Table(const std::string& name, int32_t rows, int32_t count,
-                std::map<int32_t, FieldData> given) {
+                       std::map<int32_t, FieldData> given) {
   TableData t;
   t.Name = name;
   t.RowCount = rows;
@@ -109,8 +110,8 @@ struct ObjectsFixture {
       file.Texts.push_back("plan" + std::to_string(i) + ".png");
       caption.Texts.push_back(i % 2 ? "" : "\xdd\xf2\xe0\xe6 1");
     }
-    pictures = Load(
-        Table("mesmaps", objects_count * 2, 9, {{1, mn}, {2, mpd}, {7, obj}, {8, file}, {9, caption}}));
+    pictures = Load(Table("mesmaps", objects_count * 2, 9,
+                          {{1, mn}, {2, mpd}, {7, obj}, {8, file}, {9, caption}}));
     object_persons.resize(objects_count);
     object_pictures.resize(objects_count);
     for (int i = 0; i < objects_count; ++i) {
@@ -122,7 +123,6 @@ struct ObjectsFixture {
     picture_view = std::make_unique<BaseClientTable>(*pictures);
     set = {object_view.get(), person_view.get(), picture_view.get(), 1000,
            &object_persons,   &object_pictures};
-
   }
 
   ~ObjectsFixture() {

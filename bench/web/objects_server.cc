@@ -61,9 +61,12 @@ int main(int argc, char** argv) {
   const char* body_file = nullptr;
   int objects = ab::bench::kDefaultObjects;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--port")) port = static_cast<uint16_t>(std::atoi(argv[i + 1]));
-    else if (!std::strcmp(argv[i], "--body")) body_file = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--objects")) objects = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--port"))
+      port = static_cast<uint16_t>(std::atoi(argv[i + 1]));
+    else if (!std::strcmp(argv[i], "--body"))
+      body_file = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--objects"))
+      objects = std::atoi(argv[i + 1]);
   }
   ab::bench::ObjectsFixture fixture(objects);
   ab::BenchContext ctx(fixture.set);

@@ -48,7 +48,8 @@ class BodyWriter {
 
   // Room for n more bytes at Cursor().
   char* Room(size_t n) {
-    if (buf_.size() - len_ < n) buf_.resize(std::max(buf_.size() * 2, len_ + n));
+    if (buf_.size() - len_ < n) [[unlikely]]
+      Grow(n);
     return buf_.data() + len_;
   }
   void Advance(size_t n) { len_ += n; }
@@ -111,6 +112,7 @@ class BodyWriter {
     }
   }
 
+  [[gnu::noinline]] void Grow(size_t n) { buf_.resize(std::max(buf_.size() * 2, len_ + n)); }
   std::string Take() {
     buf_.resize(len_);
     return std::move(buf_);
