@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -215,13 +216,21 @@ int64_t UpdateDateSeconds(double date_time) {
   return RoundHalfEven(days * 86400.0);
 }
 
-std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_address,
-                                 std::optional<int32_t> object_filter) {
-  if (!t.Objects) return "[]";
+namespace {
+
+// Size of the last unfiltered body. The next one is allocated before the Lock is taken, so
+// that the allocation and the first touch of its pages do not hold up the other readers.
+std::atomic<size_t> g_last_full_body{0};
+
+void WritePassports(BodyWriter& out, const WebTableSet& t, std::string_view public_address,
+                    std::optional<int32_t> object_filter) {
+  out.Put('[');
+  if (!t.Objects) {
+    out.Put(']');
+    return;
+  }
   WebTable& o = *t.Objects;
   int32_t count = o.Count();
-  BodyWriter out(4096);
-  out.Put('[');
   const std::string url_prefix = "http://" + Cp1251ToUtf8(public_address) + "/GetPicture&n=";
   // Selected rows first, so the body can be sized once from its first element.
   auto selected = [&](int32_t view_row) {
@@ -271,6 +280,14 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
     first = false;
   }
   out.Put(']');
+}
+
+}  // namespace
+
+std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_address,
+                                 std::optional<int32_t> object_filter) {
+  BodyWriter out(4096);
+  WritePassports(out, t, public_address, object_filter);
   return out.Take();
 }
 
@@ -281,8 +298,14 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";
-  ContextLock lock(ctx);
-  a.Body = BuildObjectPassports(ctx.Tables(), ctx.Settings().PublicAddress, filter);
+  size_t hint = filter ? 0 : g_last_full_body.load(std::memory_order_relaxed);
+  BodyWriter out(hint + hint / 8);
+  {
+    ContextLock lock(ctx);
+    WritePassports(out, ctx.Tables(), ctx.Settings().PublicAddress, filter);
+  }
+  a.Body = out.Take();
+  if (!filter) g_last_full_body.store(a.Body.size(), std::memory_order_relaxed);
   return a;
 }
 
