@@ -3,13 +3,16 @@
 # tables) against nginx serving the same body as a static file, both under the same wrk load in
 # the same run (one request per connection); then ours again while 1,000 idle connections are
 # held open, silent and with a partial request line.
-# Usage: bench/web/serve_vs_nginx.sh [build-folder] [seconds]
+# Usage: bench/web/serve_vs_nginx.sh [build-folder] [seconds] [rounds]
+# The two servers take turns, `rounds` times (default 2), so that a change of the machine's load
+# during the run shows as a difference between rounds rather than as a difference between servers.
 # Installs wrk and nginx with apt-get when missing; the package's own nginx service is kept
 # from starting. Our nginx runs from a temporary folder on a free port and is stopped at exit.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
 secs=${2:-20}
+rounds=${3:-2}
 server_bin="$build/bench/web/web_objects_server"
 [[ -x $server_bin ]] || { echo "build $server_bin first (ninja -C $build web_objects_server)"; exit 1; }
 
@@ -127,13 +130,15 @@ with_idle() {
   echo "    idle connections still open after the run: $(await_word "$tmp/idle.out" still-open)"
 }
 
-read -r n_rps n_p99 n_err < <(load "$nginx_port")
-echo "nginx:            $n_rps req/s, p99 $n_p99 ms, errors: $n_err"
-read -r o_rps o_p99 o_err < <(load "$ours_port")
-echo "alarm-bridge:     $o_rps req/s, p99 $o_p99 ms, errors: $o_err"
-awk -v o="$o_rps" -v n="$n_rps" -v op="$o_p99" -v np="$n_p99" 'BEGIN {
-  printf "ratio to nginx:   requests/s %.2f (goal >= 0.5), p99 %.2f (goal <= 3)\n", o / n, op / np }'
-
+for round in $(seq "$rounds"); do
+  read -r n_rps n_p99 n_err < <(load "$nginx_port")
+  echo "round $round nginx:        $n_rps req/s, p99 $n_p99 ms, errors: $n_err"
+  read -r o_rps o_p99 o_err < <(load "$ours_port")
+  echo "round $round alarm-bridge: $o_rps req/s, p99 $o_p99 ms, errors: $o_err"
+  awk -v o="$o_rps" -v n="$n_rps" -v op="$o_p99" -v np="$n_p99" -v r="$round" 'BEGIN {
+    printf "round %d ratio to nginx: requests/s %.2f (goal >= 0.5), p99 %.2f (goal <= 3)\n",
+      r, o / n, op / np }'
+done
 for mode in silent partial; do
   with_idle 1000 "$mode" >"$tmp/idle_run.out"
   read -r i_rps i_p99 i_err < <(head -1 "$tmp/idle_run.out")
