@@ -10,6 +10,7 @@
 
 #include "util/codepage.h"
 #include "util/json.h"
+#include "web/base_client_table.h"
 #include "web/request_text.h"
 
 namespace ab {
@@ -128,10 +129,21 @@ bool InLists(const PerObjectLists* lists, int64_t k) {
   return lists && k >= 0 && k < static_cast<int64_t>(lists->size());
 }
 
-void PutPictures(BodyWriter& out, const WebTableSet& t, int64_t k, std::string_view url_prefix) {
+// The tables the body is read from, as Table: WebTable in general, or the replicated tables'
+// adapter itself, whose reads are then inlined.
+template <typename Table>
+struct Sources {
+  Table* Objects;
+  Table* Persons;
+  Table* Pictures;
+};
+
+template <typename Table>
+void PutPictures(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src, int64_t k,
+                 std::string_view url_prefix) {
   out.Put("\"pictures\":[");
-  if (InLists(t.ObjectPictures, k) && t.Pictures) {
-    WebTable& m = *t.Pictures;
+  if (InLists(t.ObjectPictures, k) && src.Pictures) {
+    Table& m = *src.Pictures;
     std::string scratch;
     bool first = true;
     for (int32_t v : (*t.ObjectPictures)[static_cast<size_t>(k)]) {
@@ -152,10 +164,11 @@ void PutPictures(BodyWriter& out, const WebTableSet& t, int64_t k, std::string_v
   out.Put(']');
 }
 
-void PutPersons(BodyWriter& out, const WebTableSet& t, int64_t k) {
+template <typename Table>
+void PutPersons(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src, int64_t k) {
   out.Put("\"resp_persons\":[");
-  if (InLists(t.ObjectPersons, k) && t.Persons) {
-    WebTable& p = *t.Persons;
+  if (InLists(t.ObjectPersons, k) && src.Persons) {
+    Table& p = *src.Persons;
     std::string scratch;
     bool first = true;
     for (int32_t r : (*t.ObjectPersons)[static_cast<size_t>(k)]) {
@@ -222,14 +235,15 @@ namespace {
 // that the allocation and the first touch of its pages do not hold up the other readers.
 std::atomic<size_t> g_last_full_body{0};
 
-void WritePassports(BodyWriter& out, const WebTableSet& t, std::string_view public_address,
-                    std::optional<int32_t> object_filter) {
+template <typename Table>
+void WritePassports(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src,
+                    std::string_view public_address, std::optional<int32_t> object_filter) {
   out.Put('[');
-  if (!t.Objects) {
+  if (!src.Objects) {
     out.Put(']');
     return;
   }
-  WebTable& o = *t.Objects;
+  Table& o = *src.Objects;
   int32_t count = o.Count();
   const std::string url_prefix = "http://" + Cp1251ToUtf8(public_address) + "/GetPicture&n=";
   // Selected rows first, so the body can be sized once from its first element.
@@ -272,9 +286,9 @@ void WritePassports(BodyWriter& out, const WebTableSet& t, std::string_view publ
         ",\"serviceorg\":null,\"serviceorg_phone\":null,\"tech_man\":null,\"operator\":null,"
         "\"manager\":null,\"keys\":null,");
     int64_t k = static_cast<int64_t>(number) - t.MinObjectRecord;
-    PutPictures(out, t, k, url_prefix);
+    PutPictures(out, t, src, k, url_prefix);
     out.Put(',');
-    PutPersons(out, t, k);
+    PutPersons(out, t, src, k);
     out.Put("}}");
     if (first) out.Expect((out.Size() - element_start + 1) * elements * 9 / 8 + 2);
     first = false;
@@ -282,12 +296,26 @@ void WritePassports(BodyWriter& out, const WebTableSet& t, std::string_view publ
   out.Put(']');
 }
 
+// Replicated tables (or none) take the inlined reads; any other table the virtual ones.
+void WriteBody(BodyWriter& out, const WebTableSet& t, std::string_view public_address,
+               std::optional<int32_t> object_filter) {
+  auto* o = dynamic_cast<BaseClientTable*>(t.Objects);
+  auto* p = dynamic_cast<BaseClientTable*>(t.Persons);
+  auto* m = dynamic_cast<BaseClientTable*>(t.Pictures);
+  if ((o || !t.Objects) && (p || !t.Persons) && (m || !t.Pictures)) {
+    WritePassports(out, t, Sources<BaseClientTable>{o, p, m}, public_address, object_filter);
+  } else {
+    WritePassports(out, t, Sources<WebTable>{t.Objects, t.Persons, t.Pictures}, public_address,
+                   object_filter);
+  }
+}
+
 }  // namespace
 
 std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_address,
                                  std::optional<int32_t> object_filter) {
   BodyWriter out(4096);
-  WritePassports(out, t, public_address, object_filter);
+  WriteBody(out, t, public_address, object_filter);
   return out.Take();
 }
 
@@ -302,7 +330,7 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   BodyWriter out(hint + hint / 8);
   {
     ContextLock lock(ctx);
-    WritePassports(out, ctx.Tables(), ctx.Settings().PublicAddress, filter);
+    WriteBody(out, ctx.Tables(), ctx.Settings().PublicAddress, filter);
   }
   a.Body = out.Take();
   if (!filter) g_last_full_body.store(a.Body.size(), std::memory_order_relaxed);

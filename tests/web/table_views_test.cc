@@ -89,6 +89,23 @@ TEST(TableViewsTest, RawFormViewsEqualTheCopies) {
   ExpectViewsMatchCopies(t);
 }
 
+// Length bytes beyond their slot or beyond the pool, as a damaged change record could leave
+// them: the views are cut where the copies are.
+TEST(TableViewsTest, OverlongLengthBytesAreCutLikeTheCopies) {
+  test::TempDir dir;
+  TBaseClient t(dir.path());
+  t.NameTable = "object";
+  t.RawFile = true;
+  ASSERT_EQ(t.LoadRawImage(BuildRawTable(Sample())), TableLoadResult::kLoaded);
+  FieldGFB& slot = *t.Fields[2];  // "short", width 8
+  ASSERT_GE(slot.Data.Bytes.size(), 24u);
+  slot.Data.Bytes[16] = 200;
+  FieldGFB& pool = *t.Fields[4];
+  ASSERT_FALSE(pool.Data.Ints.empty());
+  pool.Data.Bytes[static_cast<size_t>(pool.Data.Ints[0])] = 250;
+  ExpectViewsMatchCopies(t);
+}
+
 TEST(TableViewsTest, TextFormViewsEqualTheCopies) {
   test::TempDir dir;
   TBaseClient t(dir.path());
