@@ -1,6 +1,8 @@
 // Whole-driver figures: the real alarm-bridge --headless in a fresh folder against the
 // message-server double in this process, over loopback.
-//   driver_bench events [count]    event from the double's queue to a waiting /GetEvents consumer
+//   driver_bench events [count] [pause_ms]  event from the double's queue to a /GetEvents
+//                                  consumer asking again at once (or pause_ms after an empty
+//                                  answer)
 //   driver_bench acks [count]      SendAckReq answer to the double receiving "netwritesoobe"
 //   driver_bench startup [objects] process start to the first /GetObjects answer, by phase
 //   driver_bench idle [seconds]    CPU of the registered driver without consumers
@@ -229,7 +231,7 @@ void PrintStats(const char* what, const Stats& s) {
               s.Min, s.Max);
 }
 
-int Events(int count) {
+int Events(int count, int pause_ms) {
   Rig rig;
   rig.server->SetTables(SmallTables(), true);
   if (!rig.Run()) return 1;
@@ -259,6 +261,9 @@ int Events(int count) {
       ++requests;
       auto now = Clock::now();
       if (r.Status != 200) continue;
+      // A consumer that waits between answers without news.
+      if (pause_ms > 0 && r.Body == "[]")
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
       std::lock_guard lk(mu);
       for (int64_t c : NumbersAfter(r.Body, "\"inc_counter\":")) {
         if (c >= 0 && c < count && !got[static_cast<size_t>(c)]) {
@@ -295,8 +300,11 @@ int Events(int count) {
   Stats e = Summarise(latency), b = Summarise(baseline);
   PrintStats("event, appended -> consumer has it", e);
   PrintStats("baseline: /GetEvents round trip", b);
-  std::printf("events %zu of %d received; consumer made %.0f requests/s; ratio of medians %.2f\n",
-              latency.size(), count, static_cast<double>(requests) / seconds, e.Median / b.Median);
+  std::printf(
+      "events %zu of %d received; consumer paused %d ms after an empty answer and made %.0f "
+      "requests/s; ratio of medians %.2f\n",
+      latency.size(), count, pause_ms, static_cast<double>(requests) / seconds,
+      e.Median / b.Median);
   return lost == 0 ? 0 : 1;
 }
 
@@ -494,10 +502,12 @@ int Idle(int seconds) {
 int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "";
   int n = argc > 2 ? std::atoi(argv[2]) : 0;
-  if (what == "events") return ab::Events(n > 0 ? n : 1000);
+  if (what == "events") return ab::Events(n > 0 ? n : 1000, argc > 3 ? std::atoi(argv[3]) : 0);
   if (what == "acks") return ab::Acks(n > 0 ? n : 1000);
   if (what == "startup") return ab::Startup(n > 0 ? n : 20000);
   if (what == "idle") return ab::Idle(n > 0 ? n : 60);
-  std::fprintf(stderr, "usage: driver_bench events|acks|startup|idle [n]\n");
+  std::fprintf(
+      stderr,
+      "usage: driver_bench events [n [pause_ms]] | acks [n] | startup [objects] | idle [s]\n");
   return 2;
 }
