@@ -11,6 +11,7 @@
 #include "link/client_udp.h"
 #include "link/memory_socket.h"
 #include "msgserver/msg_server.h"
+#include "support/link_with_double.h"
 #include "support/temp_dir.h"
 #include "util/json.h"
 
@@ -31,22 +32,10 @@ class LinkDoubleTest : public ::testing::Test {
                                         "10.0.0.1,10.0.0.2", std::move(a), clock, lock, dir.path(),
                                         false);
   }
-  void Tick() {
-    while (link->ReceivePass()) {
-    }
-    for (int i = 0; i < 10 && link->Iterate(); ++i) {
-    }
-    server->Step();
-    clock.Advance(1ms);
-  }
-  // Steps until done() or the simulated time runs out; false on time-out.
+  void Tick() { test::TickWithDouble(*link, *server, clock); }
   template <typename F>
   bool RunUntil(F done, std::chrono::milliseconds limit) {
-    for (int64_t t = 0; t < limit.count(); ++t) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return test::RunWithDoubleUntil(*link, *server, clock, done, limit);
   }
 
   test::TempDir dir;

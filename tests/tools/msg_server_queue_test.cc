@@ -14,6 +14,7 @@
 #include "link/link_sync.h"
 #include "link/memory_socket.h"
 #include "msgserver/msg_server.h"
+#include "support/link_with_double.h"
 #include "support/temp_dir.h"
 #include "util/json.h"
 #include "util/queue.h"
@@ -53,21 +54,10 @@ class QueueTest : public ::testing::Test {
     link->SetEnabled(true);
   }
   void TearDown() override { link->Sync = nullptr; }
-  void Tick() {
-    while (link->ReceivePass()) {
-    }
-    for (int i = 0; i < 10 && link->Iterate(); ++i) {
-    }
-    server->Step();
-    clock.Advance(1ms);
-  }
+  void Tick() { test::TickWithDouble(*link, *server, clock); }
   template <typename F>
   bool RunUntil(F done, std::chrono::milliseconds limit) {
-    for (int64_t t = 0; t < limit.count(); ++t) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return test::RunWithDoubleUntil(*link, *server, clock, done, limit);
   }
   TFQueueC& Bg() { return *queues[0]; }
   // A package that has come after the queue information (which releases any package).

@@ -14,6 +14,7 @@
 #include "link/client_udp.h"
 #include "link/link_sync.h"
 #include "link/memory_socket.h"
+#include "support/link_with_double.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 #include "util/json.h"
@@ -53,21 +54,10 @@ class SimulatorTest : public ::testing::Test {
   }
   ~SimulatorTest() override { link->Sync = nullptr; }
 
-  void Tick() {
-    while (link->ReceivePass()) {
-    }
-    for (int i = 0; i < 10 && link->Iterate(); ++i) {
-    }
-    server->Step();
-    clock.Advance(1ms);
-  }
+  void Tick() { test::TickWithDouble(*link, *server, clock); }
   template <typename F>
   bool RunUntil(F done, std::chrono::milliseconds limit) {
-    for (int64_t t = 0; t < limit.count(); ++t) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return test::RunWithDoubleUntil(*link, *server, clock, done, limit);
   }
   bool Loaded() { return link->TablesReady.load() && link->Registered.load(); }
   // The table's view row of a record number; 0 when it is not in the view.
