@@ -12,6 +12,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -214,6 +215,7 @@ bool Process::ReadSome(std::chrono::milliseconds limit) {
   if (poll(&p, 1, static_cast<int>(limit.count())) <= 0) return true;
   char buf[4096];
   const ssize_t n = read(out_, buf, sizeof buf);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
   if (n <= 0) {
     eof_ = true;
     // Say in the text how it ended, for the failure messages that print it.
