@@ -13,7 +13,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target alarm-bridge msgserver-sim >/dev/null
 bridge_bin=$root/build/app/alarm-bridge
 sim_bin=$root/build/tools/msgserver/msgserver-sim
-data=$root/tools/msgserver/demo/demo.json
+data=tools/msgserver/demo/demo.json  # relative, for shorter lines: the simulator starts here
 
 run=$root/demo-run
 mkdir -p "$run"
@@ -39,7 +39,8 @@ EOF
 )
 user=demo
 password=demo-spi
-cat >"$run/setup.ini" <<EOF
+# setup.ini is in the console's code page, as on its Windows home.
+iconv -f UTF-8 -t CP1251 >"$run/setup.ini" <<EOF
 [ServerHost]
 Address=127.0.0.1
 Port=$udp_port
@@ -70,10 +71,8 @@ stop_all() {
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
-  if [[ -n $tail_pid ]]; then
-    kill -TERM "$tail_pid" 2>/dev/null || true
-    wait "$tail_pid" 2>/dev/null || true
-  fi
+  # tail ends by itself once the simulator has gone, after showing its last lines.
+  [[ -n $tail_pid ]] && { wait "$tail_pid" 2>/dev/null || true; }
   exec 3>&- || true
   rm -f "$run/sim.in"
 }
@@ -109,9 +108,15 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 if [[ -z $ready ]]; then
-  echo "demo: alarm-bridge did not answer on $base within 60 s." >&2
-  echo "  simulator log:    $run/msgserver-sim.log" >&2
-  echo "  alarm-bridge log: $run/alarm-bridge.log (and $run/logs/)" >&2
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "demo: msgserver-sim ended early." >&2
+  elif ! kill -0 "$bridge_pid" 2>/dev/null; then
+    echo "demo: alarm-bridge ended early." >&2
+  else
+    echo "demo: alarm-bridge did not answer on $base within 60 s." >&2
+  fi
+  echo "  simulator log:    demo-run/msgserver-sim.log" >&2
+  echo "  alarm-bridge log: demo-run/alarm-bridge.log (and demo-run/logs/)" >&2
   tail -n 5 "$run/msgserver-sim.log" "$run/alarm-bridge.log" >&2 || true
   exit 1
 fi
@@ -123,7 +128,7 @@ cat <<EOF
 alarm-bridge is up ($mode_text), linked to msgserver-sim on UDP port $udp_port.
   Safe City:  $base/GetObjects   $base/GetEvents   $base/GetPicture&n=$picture
   SPI (SOAP): $base/spi   user $user, password $password
-  Folder:     $run (setup.ini, logs, alarm-bridge.log, msgserver-sim.log)
+  Folder:     demo-run/ (setup.ini, logs/, alarm-bridge.log, msgserver-sim.log)
 
 Try, in another terminal:
   curl -s $base/GetObjects | jq '.[0]'
@@ -134,7 +139,7 @@ Try, in another terminal:
 Type simulator commands here (help, event, change 101 name=..., status); Ctrl-C stops both.
 What the simulator sees:
 EOF
-tail -n +1 -f "$run/msgserver-sim.log" &
+tail -n +1 -f --pid="$sim_pid" "$run/msgserver-sim.log" &
 tail_pid=$!
 
 # Forward typed lines to the simulator; without a terminal just wait for Ctrl-C.
@@ -145,5 +150,5 @@ if [[ -t 0 ]]; then
   done
 fi
 wait -n "$sim_pid" "$bridge_pid" || true
-echo "demo: a program ended on its own; see $run/msgserver-sim.log and $run/alarm-bridge.log" >&2
+echo "demo: a program ended on its own; see demo-run/msgserver-sim.log and demo-run/alarm-bridge.log" >&2
 exit 1

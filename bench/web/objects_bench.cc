@@ -3,128 +3,26 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <map>
-#include <memory>
+#include <cstdio>
+#include <string>
+#include <vector>
 
-#include "tables/base_client.h"
-#include "tables/table_file_writer.h"
-#include "web/base_client_table.h"
+#include "objects_fixture.h"
 #include "web/objects_resource.h"
 
 namespace ab {
 namespace {
 
-constexpr int kObjects = 10000;
-
-// Windows-1251 texts with Cyrillic, quotes and slashes, so conversion and escaping do work.
-const std::string kName = "\xd1\xea\xeb\xe0\xe4 \"\xd1\xe5\xe2\xe5\xf0\" 1/2";
-const std::string kStreet = "\xf3\xeb. \xcb\xe5\xed\xe8\xed\xe0";
-
-FieldData Field(std::string name, uint8_t type, int32_t width = 0) {
-  FieldData f;
-  f.Name = std::move(name);
-  f.Type = type;
-  f.Width = width;
-  return f;
-}
-
-TableData Table(const std::string& name, int32_t rows, int32_t count,
-                std::map<int32_t, FieldData> given) {
-  TableData t;
-  t.Name = name;
-  t.RowCount = rows;
-  for (int32_t n = 1; n <= count; ++n) {
-    auto it = given.find(n);
-    t.Fields.push_back(it != given.end() ? std::move(it->second)
-                                         : Field("f" + std::to_string(n), 24));
-  }
-  return t;
-}
+constexpr int kObjects = bench::kDefaultObjects;
+constexpr const char* kPublicAddress = "10.0.0.5:8090";
 
 struct Fixture {
-  std::filesystem::path dir;
-  std::unique_ptr<TBaseClient> objects, persons, pictures;
-  std::unique_ptr<BaseClientTable> object_view, person_view, picture_view;
-  PerObjectLists object_persons, object_pictures;
-  WebTableSet set;
+  bench::ObjectsFixture tables;
   std::vector<std::string> pieces;  // the body split at its commas
   size_t body_size = 0;
 
   Fixture() {
-    dir = std::filesystem::temp_directory_path() / "ab-web-bench";
-    std::filesystem::create_directories(dir);
-    FieldData n = Field("n_abs", 1), pd = Field("p_d", 3), dt = Field("r_dt", 8),
-              name = Field("name", 24), street = Field("street", 2, 40),
-              house = Field("house", 2, 10), phone = Field("phone", 2, 20),
-              type = Field("type", 2, 20), lon = Field("lon", 6), lat = Field("lat", 6),
-              state = Field("state", 11, 4), flags = Field("flags", 11, 2);
-    for (int i = 0; i < kObjects; ++i) {
-      n.Numbers.push_back(1000 + i);
-      pd.Numbers.push_back(0);
-      dt.Numbers.push_back(762962829 + i);
-      name.Texts.push_back(kName + std::to_string(i));
-      street.Texts.push_back(kStreet);
-      house.Texts.push_back(std::to_string(i % 200));
-      phone.Texts.push_back("+7 (495) 123-45-67");
-      type.Texts.push_back("\xc1\xe0\xed\xea");
-      lon.Reals.push_back(37.5 + i * 1e-4);
-      lat.Reals.push_back(55.75 - i * 1e-4);
-      state.Texts.push_back(std::string("\0\0\0\0", 4));
-      flags.Texts.push_back(std::string("\x20\0", 2));
-    }
-    objects = Load(Table("object", kObjects, 210,
-                         {{1, n},
-                          {2, pd},
-                          {4, dt},
-                          {8, name},
-                          {9, street},
-                          {12, house},
-                          {13, phone},
-                          {21, type},
-                          {25, lon},
-                          {26, lat},
-                          {29, state},
-                          {139, flags}}));
-    FieldData pn = Field("n_abs", 1), ppd = Field("p_d", 3), fio = Field("fio", 24),
-              pos = Field("pos", 24), home = Field("home", 2, 20), work = Field("work", 2, 20),
-              mob = Field("mob", 2, 20);
-    for (int i = 0; i < kObjects * 3; ++i) {
-      pn.Numbers.push_back(1 + i);
-      ppd.Numbers.push_back(0);
-      fio.Texts.push_back("\xc8\xe2\xe0\xed\xee\xe2 \xc8.\xc8.");
-      pos.Texts.push_back(i % 3 ? "" : "\xce\xf5\xf0\xe0\xed\xed\xe8\xea");
-      home.Texts.push_back(i % 2 ? "" : "495-000-00-00");
-      work.Texts.push_back("495-111-11-11");
-      mob.Texts.push_back("+79001234567");
-    }
-    persons =
-        Load(Table("otvl", kObjects * 3, 11,
-                   {{1, pn}, {2, ppd}, {7, fio}, {8, pos}, {9, home}, {10, work}, {11, mob}}));
-    FieldData mn = Field("n_abs", 1), mpd = Field("p_d", 3), obj = Field("obj", 1),
-              file = Field("file", 2, 32), caption = Field("caption", 24);
-    for (int i = 0; i < kObjects * 2; ++i) {
-      mn.Numbers.push_back(1 + i);
-      mpd.Numbers.push_back(0);
-      obj.Numbers.push_back(1000 + i / 2);
-      file.Texts.push_back("plan" + std::to_string(i) + ".png");
-      caption.Texts.push_back(i % 2 ? "" : "\xdd\xf2\xe0\xe6 1");
-    }
-    pictures = Load(
-        Table("mesmaps", kObjects * 2, 9, {{1, mn}, {2, mpd}, {7, obj}, {8, file}, {9, caption}}));
-    object_persons.resize(kObjects);
-    object_pictures.resize(kObjects);
-    for (int i = 0; i < kObjects; ++i) {
-      object_persons[i] = {3 * i + 1, 3 * i + 2, 3 * i + 3};
-      object_pictures[i] = {2 * i + 1, 2 * i + 2};
-    }
-    object_view = std::make_unique<BaseClientTable>(*objects);
-    person_view = std::make_unique<BaseClientTable>(*persons);
-    picture_view = std::make_unique<BaseClientTable>(*pictures);
-    set = {object_view.get(), person_view.get(), picture_view.get(), 1000,
-           &object_persons,   &object_pictures};
-
-    std::string body = BuildObjectPassports(set, "10.0.0.5:8090", std::nullopt);
+    std::string body = BuildObjectPassports(tables.set, kPublicAddress, std::nullopt);
     body_size = body.size();
     size_t start = 0;
     for (size_t i = 0; i <= body.size(); ++i) {
@@ -136,21 +34,11 @@ struct Fixture {
     if (Baseline() != body) std::abort();
   }
 
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-
-  std::unique_ptr<TBaseClient> Load(const TableData& data) {
-    auto t = std::make_unique<TBaseClient>(dir);
-    t->NameTable = data.Name;
-    t->RawFile = true;
-    if (t->LoadRawImage(BuildRawTable(data)) != TableLoadResult::kLoaded) std::abort();
-    return t;
-  }
-
+  // Reserved once, as the body builder sizes its output once: the baseline then does not
+  // depend on how the allocator happens to grow a string.
   std::string Baseline() const {
     std::string out;
+    out.reserve(body_size);
     bool first = true;
     for (const auto& p : pieces) {
       if (!first) out.push_back(',');
@@ -169,7 +57,7 @@ Fixture& Shared() {
 void BM_BuildObjectPassports(benchmark::State& state) {
   Fixture& f = Shared();
   for (auto _ : state) {
-    std::string body = BuildObjectPassports(f.set, "10.0.0.5:8090", std::nullopt);
+    std::string body = BuildObjectPassports(f.tables.set, kPublicAddress, std::nullopt);
     benchmark::DoNotOptimize(body);
   }
   state.SetBytesProcessed(static_cast<int64_t>(f.body_size) * state.iterations());
@@ -187,13 +75,17 @@ void BM_AppendPreparedStrings(benchmark::State& state) {
 BENCHMARK(BM_BuildObjectPassports)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AppendPreparedStrings)->Unit(benchmark::kMillisecond);
 
-// Prints the build time as a multiple of the baseline measured in the same run.
+// Prints the build time as a multiple of the baseline measured in the same run: CPU time per
+// iteration (the machine is shared, so wall time carries other people's work), the median of
+// the repetitions when there are several.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
-      if (r.run_type != Run::RT_Iteration) continue;
-      double per_iter = r.real_accumulated_time / static_cast<double>(r.iterations);
+      bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type != Run::RT_Iteration && !median) continue;
+      if (r.run_type == Run::RT_Iteration && r.repetitions > 1) continue;
+      double per_iter = r.cpu_accumulated_time / static_cast<double>(r.iterations);
       if (r.benchmark_name().find("BuildObjectPassports") != std::string::npos) build_ = per_iter;
       if (r.benchmark_name().find("AppendPreparedStrings") != std::string::npos) base_ = per_iter;
     }

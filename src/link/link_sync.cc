@@ -100,7 +100,7 @@ void LinkSync::PassOn(const std::string& text) { link_.EventQueue.Push(text); }
 
 void LinkSync::Testex(const std::string& text) {
   std::string queue = JsonGetValue(text, "queue");
-  // The walk below consumes the text; whether there was a report decides the wake-up.
+  // The walk below consumes the text, so whether a report came is decided before it.
   const bool reported = !queue.empty();
   if (reported && link_.Queues != nullptr) {
     std::lock_guard guard(lock_);
@@ -120,6 +120,7 @@ void LinkSync::Testex(const std::string& text) {
       }
     }
   }
+  // Wakes the handlers waiting for a package.
   if (reported && OnLinkChanged) OnLinkChanged();
   const std::string messages = JsonGetValue(text, "messages");
   if (messages.empty()) return;

@@ -1,10 +1,16 @@
 #include "web/objects_resource.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "util/codepage.h"
 #include "util/json.h"
+#include "web/base_client_table.h"
 #include "web/request_text.h"
 
 namespace ab {
@@ -12,123 +18,210 @@ namespace {
 
 constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 in days since 1899-12-30
 
-// UTF-8 of every Windows-1251 byte, taken once from the program's own conversion.
-const std::array<std::string, 256>& Utf8OfByte() {
-  static const std::array<std::string, 256> table = [] {
-    std::array<std::string, 256> t;
-    for (int b = 0; b < 256; ++b) t[b] = Cp1251ToUtf8(std::string(1, static_cast<char>(b)));
+// What one Windows-1251 byte becomes in a JSON string: UTF-8, then JsonEscape, then
+// EscapeJsonControls, taken once from those functions. Eight bytes per entry so that a
+// character is written with one fixed-size copy.
+struct Encoded {
+  char Bytes[7];
+  uint8_t Size;
+};
+constexpr size_t kMaxEncoded = 6;  // "\u001f"
+
+const std::array<Encoded, 256>& EncodingOfByte() {
+  static const std::array<Encoded, 256> table = [] {
+    std::array<Encoded, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+      std::string e =
+          EscapeJsonControls(JsonEscape(Cp1251ToUtf8(std::string(1, static_cast<char>(b)))));
+      if (e.size() > kMaxEncoded) std::abort();
+      std::memcpy(t[b].Bytes, e.data(), e.size());
+      t[b].Size = static_cast<uint8_t>(e.size());
+    }
     return t;
   }();
   return table;
 }
 
-// Cp1251ToUtf8, JsonEscape and EscapeJsonControls in one pass without temporaries; the test
-// of this resource pins the bytes against the three functions.
-void AppendText(std::string& out, std::string_view cp1251) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  const auto& utf8 = Utf8OfByte();
-  for (char c : cp1251) {
-    auto u = static_cast<unsigned char>(c);
-    if (u >= 0x80) {
-      out += utf8[u];
-    } else if (c == '"' || c == '\\' || c == '/') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (u < 0x20) {
-      out += "\\u00";
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
+// The body under construction. Grows in large steps and is written through a pointer, so a
+// character costs a table look-up and a copy rather than a checked append.
+class BodyWriter {
+ public:
+  explicit BodyWriter(size_t initial) { buf_.resize(std::max<size_t>(initial, 256)); }
+
+  // Room for n more bytes at Cursor().
+  char* Room(size_t n) {
+    if (buf_.size() - len_ < n) [[unlikely]]
+      Grow(n);
+    return buf_.data() + len_;
+  }
+  void Advance(size_t n) { len_ += n; }
+  size_t Size() const { return len_; }
+  void Expect(size_t total) {
+    if (total > buf_.size()) buf_.resize(total);
+  }
+
+  // Literals: the size is known, so the copy is inlined.
+  template <size_t N>
+  void Put(const char (&s)[N]) {
+    std::memcpy(Room(N - 1), s, N - 1);
+    len_ += N - 1;
+  }
+  void Put(std::string_view s) {
+    std::memcpy(Room(s.size()), s.data(), s.size());
+    len_ += s.size();
+  }
+  void Put(char c) {
+    *Room(1) = c;
+    ++len_;
+  }
+  template <typename Int>
+  void PutInt(Int v) {
+    char* p = Room(24);
+    len_ += static_cast<size_t>(std::to_chars(p, p + 24, v).ptr - p);
+  }
+  // A table text converted to UTF-8 and escaped, without the quotes.
+  void PutText(std::string_view cp1251) {
+    const auto& enc = EncodingOfByte();
+    char* p = Room(cp1251.size() * kMaxEncoded + sizeof(Encoded));
+    char* start = p;
+    for (char c : cp1251) {
+      const Encoded& e = enc[static_cast<unsigned char>(c)];
+      std::memcpy(p, &e, sizeof(Encoded));
+      p += e.Size;
+    }
+    len_ += static_cast<size_t>(p - start);
+  }
+  void PutQuoted(std::string_view cp1251) {
+    Put('"');
+    PutText(cp1251);
+    Put('"');
+  }
+  void PutQuotedOrNull(std::string_view cp1251) {
+    if (cp1251.empty()) {
+      Put("null");
     } else {
-      out.push_back(c);
+      PutQuoted(cp1251);
     }
   }
-}
-
-void AppendQuoted(std::string& out, std::string_view cp1251) {
-  out.push_back('"');
-  AppendText(out, cp1251);
-  out.push_back('"');
-}
-
-void AppendQuotedOrNull(std::string& out, std::string_view cp1251) {
-  if (cp1251.empty()) {
-    out += "null";
-  } else {
-    AppendQuoted(out, cp1251);
+  void PutCoordinate(float v) {
+    if (v == 0.0f) {
+      Put("null");
+    } else {
+      Put('"');
+      char* p = Room(kCoordinateChars);
+      len_ += WriteCoordinate(v, p);
+      Put('"');
+    }
   }
-}
 
-void AppendCoordinate(std::string& out, float v) {
-  if (v == 0.0f) {
-    out += "null";
-  } else {
-    out.push_back('"');
-    out += FormatCoordinate(v);
-    out.push_back('"');
+  [[gnu::noinline]] void Grow(size_t n) { buf_.resize(std::max(buf_.size() * 2, len_ + n)); }
+  std::string Take() {
+    buf_.resize(len_);
+    return std::move(buf_);
   }
-}
+
+ private:
+  std::string buf_;
+  size_t len_ = 0;
+};
 
 bool InLists(const PerObjectLists* lists, int64_t k) {
   return lists && k >= 0 && k < static_cast<int64_t>(lists->size());
 }
 
-void AppendPictures(std::string& out, const WebTableSet& t, int64_t k,
-                    std::string_view public_address) {
-  out += "\"pictures\":[";
-  if (InLists(t.ObjectPictures, k) && t.Pictures) {
+// The tables the body is read from, as Table: WebTable in general, or the replicated tables'
+// adapter itself, whose reads are then inlined.
+template <typename Table>
+struct Sources {
+  Table* Objects;
+  Table* Persons;
+  Table* Pictures;
+};
+
+template <typename Table>
+void PutPictures(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src, int64_t k,
+                 std::string_view url_prefix) {
+  out.Put("\"pictures\":[");
+  if (InLists(t.ObjectPictures, k) && src.Pictures) {
+    Table& m = *src.Pictures;
+    std::string scratch;
     bool first = true;
     for (int32_t v : (*t.ObjectPictures)[static_cast<size_t>(k)]) {
-      if (!first) out.push_back(',');
+      if (!first) out.Put(',');
       first = false;
-      t.Pictures->SetRecordIndex(v);
-      std::string id = std::to_string(t.Pictures->AsInteger(1));
-      out += "{\"pic_id\":\"";
-      out += id;
-      out += "\",\"url\":\"http://";
-      out += Cp1251ToUtf8(public_address);
-      out += "/GetPicture&n=";
-      out += id;
-      out += "\",\"text\":";
-      AppendQuotedOrNull(out, t.Pictures->AsString(9));
-      out.push_back('}');
+      m.SetRecordIndex(v);
+      int32_t id = m.AsInteger(1);
+      out.Put("{\"pic_id\":\"");
+      out.PutInt(id);
+      out.Put("\",\"url\":\"");
+      out.Put(url_prefix);
+      out.PutInt(id);
+      out.Put("\",\"text\":");
+      out.PutQuotedOrNull(m.StringView(9, scratch));
+      out.Put('}');
     }
   }
-  out += "]";
+  out.Put(']');
 }
 
-void AppendPersons(std::string& out, const WebTableSet& t, int64_t k) {
-  out += "\"resp_persons\":[";
-  if (InLists(t.ObjectPersons, k) && t.Persons) {
+template <typename Table>
+void PutPersons(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src, int64_t k) {
+  out.Put("\"resp_persons\":[");
+  if (InLists(t.ObjectPersons, k) && src.Persons) {
+    Table& p = *src.Persons;
+    std::string scratch;
     bool first = true;
     for (int32_t r : (*t.ObjectPersons)[static_cast<size_t>(k)]) {
-      if (!first) out.push_back(',');
+      if (!first) out.Put(',');
       first = false;
-      WebTable& p = *t.Persons;
       p.SelectPhysicalRow(r);
-      out += "{\"pers_id\":\"";
-      out += std::to_string(p.AsInteger(1));
-      out += "\",";
-      std::string fullname = p.AsString(7);
+      out.Put("{\"pers_id\":\"");
+      out.PutInt(p.AsInteger(1));
+      out.Put("\",");
+      std::string_view fullname = p.StringView(7, scratch);
       if (!fullname.empty()) {
-        out += "\"fullname\":";
-        AppendQuoted(out, fullname);
-        out.push_back(',');
+        out.Put("\"fullname\":");
+        out.PutQuoted(fullname);
+        out.Put(',');
       }
-      out += "\"home_phone\":";
-      AppendQuotedOrNull(out, p.AsString(9));
-      out += ",\"work_phone\":";
-      AppendQuotedOrNull(out, p.AsString(10));
-      out += ",\"mobile_phone\":";
-      AppendQuotedOrNull(out, p.AsString(11));
-      out += ",\"position\":";
-      AppendQuotedOrNull(out, p.AsString(8));
-      out.push_back('}');
+      out.Put("\"home_phone\":");
+      out.PutQuotedOrNull(p.StringView(9, scratch));
+      out.Put(",\"work_phone\":");
+      out.PutQuotedOrNull(p.StringView(10, scratch));
+      out.Put(",\"mobile_phone\":");
+      out.PutQuotedOrNull(p.StringView(11, scratch));
+      out.Put(",\"position\":");
+      out.PutQuotedOrNull(p.StringView(8, scratch));
+      out.Put('}');
     }
   }
-  out += "]";
+  out.Put(']');
 }
 
 }  // namespace
+
+size_t WriteCoordinate(float value, char* out) {
+  // A float carries 24 significant bits and 10^6 = 2^6 * 15625 another 14, so the product is
+  // exact in a double and rounding it half to even gives printf's correctly rounded digits.
+  double scaled = static_cast<double>(value) * 1e6;
+  if (!(std::fabs(scaled) < 9.0e15)) {
+    std::string s = FormatCoordinate(value);  // huge, infinite or NaN: rare, leave it to printf
+    size_t n = std::min(s.size(), kCoordinateChars);
+    std::memcpy(out, s.data(), n);
+    return n;
+  }
+  auto q = static_cast<uint64_t>(std::nearbyint(std::fabs(scaled)));
+  char* p = out;
+  if (std::signbit(value)) *p++ = '-';
+  p = std::to_chars(p, p + 20, q / 1000000).ptr;
+  *p++ = '.';
+  auto frac = static_cast<uint32_t>(q % 1000000);
+  for (int d = 5; d >= 0; --d) {
+    p[d] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return static_cast<size_t>(p + 6 - out);
+}
 
 int64_t UpdateDateSeconds(double date_time) {
   double days = date_time - 8.0 / 24.0 - kUnixEpochDays;
@@ -136,53 +229,94 @@ int64_t UpdateDateSeconds(double date_time) {
   return RoundHalfEven(days * 86400.0);
 }
 
+namespace {
+
+// Size of the last unfiltered body. The next one is allocated before the Lock is taken, so
+// that the allocation and the first touch of its pages do not hold up the other readers.
+std::atomic<size_t> g_last_full_body{0};
+
+template <typename Table>
+void WritePassports(BodyWriter& out, const WebTableSet& t, const Sources<Table>& src,
+                    std::string_view public_address, std::optional<int32_t> object_filter) {
+  out.Put('[');
+  if (!src.Objects) {
+    out.Put(']');
+    return;
+  }
+  Table& o = *src.Objects;
+  int32_t count = o.Count();
+  const std::string url_prefix = "http://" + Cp1251ToUtf8(public_address) + "/GetPicture&n=";
+  // Selected rows first, so the body can be sized once from its first element.
+  auto selected = [&](int32_t view_row) {
+    o.SelectViewRow(view_row);
+    if ((o.ByteAt(139, 0) & 0x20) == 0) return false;
+    return !object_filter || o.AsInteger(1) == *object_filter;
+  };
+  size_t elements = 0;
+  for (int32_t i = 1; i <= count; ++i) elements += selected(i) ? 1 : 0;
+  std::string s1, s2;
+  bool first = true;
+  for (int32_t i = 1; i <= count; ++i) {
+    if (!selected(i)) continue;
+    int32_t number = o.AsInteger(1);
+    if (!first) out.Put(',');
+    size_t element_start = out.Size();
+
+    out.Put("{\"passport\":{\"object_id\":\"");
+    out.PutText(o.StringView(1, s1));
+    out.Put("\",\"update_date\":");
+    out.PutInt(UpdateDateSeconds(o.AsDateTime(4)));
+    out.Put((o.ByteAt(29, 1) & 0x40) != 0 ? ",\"object_state\":\"NotActive\""
+                                          : ",\"object_state\":\"Active\"");
+    out.Put(",\"name\":");
+    out.PutQuoted(o.StringView(8, s1));
+    out.Put(",\"area_code\":null,\"postcode\":null,\"fias\":null,\"kladr\":null,\"addr\":\"");
+    out.PutText(o.StringView(9, s1));
+    out.Put(' ');
+    out.PutText(o.StringView(12, s2));
+    out.Put("\",\"longitude\":");
+    out.PutCoordinate(o.AsFloat(25));
+    out.Put(",\"latitude\":");
+    out.PutCoordinate(o.AsFloat(26));
+    out.Put(",\"type\":");
+    out.PutQuotedOrNull(o.StringView(21, s1));
+    out.Put(",\"phone\":");
+    out.PutQuotedOrNull(o.StringView(13, s1));
+    out.Put(
+        ",\"serviceorg\":null,\"serviceorg_phone\":null,\"tech_man\":null,\"operator\":null,"
+        "\"manager\":null,\"keys\":null,");
+    int64_t k = static_cast<int64_t>(number) - t.MinObjectRecord;
+    PutPictures(out, t, src, k, url_prefix);
+    out.Put(',');
+    PutPersons(out, t, src, k);
+    out.Put("}}");
+    if (first) out.Expect((out.Size() - element_start + 1) * elements * 9 / 8 + 2);
+    first = false;
+  }
+  out.Put(']');
+}
+
+// Replicated tables (or none) take the inlined reads; any other table the virtual ones.
+void WriteBody(BodyWriter& out, const WebTableSet& t, std::string_view public_address,
+               std::optional<int32_t> object_filter) {
+  auto* o = dynamic_cast<BaseClientTable*>(t.Objects);
+  auto* p = dynamic_cast<BaseClientTable*>(t.Persons);
+  auto* m = dynamic_cast<BaseClientTable*>(t.Pictures);
+  if ((o || !t.Objects) && (p || !t.Persons) && (m || !t.Pictures)) {
+    WritePassports(out, t, Sources<BaseClientTable>{o, p, m}, public_address, object_filter);
+  } else {
+    WritePassports(out, t, Sources<WebTable>{t.Objects, t.Persons, t.Pictures}, public_address,
+                   object_filter);
+  }
+}
+
+}  // namespace
+
 std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_address,
                                  std::optional<int32_t> object_filter) {
-  std::string out = "[";
-  if (!t.Objects) return out + "]";
-  WebTable& o = *t.Objects;
-  bool first = true;
-  int32_t count = o.Count();
-  out.reserve(static_cast<size_t>(count) * 512);
-  for (int32_t i = 1; i <= count; ++i) {
-    o.SelectViewRow(i);
-    Bytes flags = o.AsBytes(139);
-    if (flags.empty() || (flags[0] & 0x20) == 0) continue;
-    int32_t number = o.AsInteger(1);
-    if (object_filter && number != *object_filter) continue;
-    if (!first) out.push_back(',');
-    first = false;
-
-    out += "{\"passport\":{\"object_id\":\"";
-    AppendText(out, o.AsString(1));
-    out += "\",\"update_date\":";
-    out += std::to_string(UpdateDateSeconds(o.AsDateTime(4)));
-    Bytes state = o.AsBytes(29);
-    out += (state.size() >= 2 && (state[1] & 0x40) != 0) ? ",\"object_state\":\"NotActive\""
-                                                         : ",\"object_state\":\"Active\"";
-    out += ",\"name\":";
-    AppendQuoted(out, o.AsString(8));
-    out += ",\"area_code\":null,\"postcode\":null,\"fias\":null,\"kladr\":null,\"addr\":";
-    AppendQuoted(out, o.AsString(9) + " " + o.AsString(12));
-    out += ",\"longitude\":";
-    AppendCoordinate(out, o.AsFloat(25));
-    out += ",\"latitude\":";
-    AppendCoordinate(out, o.AsFloat(26));
-    out += ",\"type\":";
-    AppendQuotedOrNull(out, o.AsString(21));
-    out += ",\"phone\":";
-    AppendQuotedOrNull(out, o.AsString(13));
-    out +=
-        ",\"serviceorg\":null,\"serviceorg_phone\":null,\"tech_man\":null,\"operator\":null,"
-        "\"manager\":null,\"keys\":null,";
-    int64_t k = static_cast<int64_t>(number) - t.MinObjectRecord;
-    AppendPictures(out, t, k, public_address);
-    out.push_back(',');
-    AppendPersons(out, t, k);
-    out += "}}";
-  }
-  out += "]";
-  return out;
+  BodyWriter out(4096);
+  WriteBody(out, t, public_address, object_filter);
+  return out.Take();
 }
 
 HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
@@ -192,8 +326,14 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";
-  ContextLock lock(ctx);
-  a.Body = BuildObjectPassports(ctx.Tables(), ctx.Settings().PublicAddress, filter);
+  size_t hint = filter ? 0 : g_last_full_body.load(std::memory_order_relaxed);
+  BodyWriter out(hint + hint / 8);
+  {
+    ContextLock lock(ctx);
+    WriteBody(out, ctx.Tables(), ctx.Settings().PublicAddress, filter);
+  }
+  a.Body = out.Take();
+  if (!filter) g_last_full_body.store(a.Body.size(), std::memory_order_relaxed);
   return a;
 }
 

@@ -35,6 +35,18 @@ class WebTable {
   virtual uint32_t AsCardinal(int32_t field) = 0;
   virtual Bytes AsBytes(int32_t field) = 0;
   virtual std::string AsStringByName(std::string_view field_name) = 0;
+
+  // AsString without the copy where the table can avoid one. The text lives in the table or in
+  // scratch: valid until the table or scratch changes.
+  virtual std::string_view StringView(int32_t field, std::string& scratch) {
+    scratch = AsString(field);
+    return scratch;
+  }
+  // AsBytes(field)[index], 0 beyond its end, without building the vector.
+  virtual uint8_t ByteAt(int32_t field, size_t index) {
+    Bytes b = AsBytes(field);
+    return index < b.size() ? b[index] : 0;
+  }
 };
 
 // Entry k belongs to the object whose record number is MinObjectRecord + k.

@@ -191,7 +191,15 @@ TEST_F(LinkSyncTest, KeepaliveAnswerAndQueueInfoUpdateTheCursorUnderItsRules) {
       "{\"name\":\"bg\",\"count\":\"45\",\"datetime\":\"778\",\"zap\":[{\"n\":1}],\"inpack\":"
       "\"3\"}";
   SentTexts();
+  int wakes = 0;
+  sync->OnLinkChanged = [&] {
+    // The package must be visible to the woken handler.
+    EXPECT_TRUE(q.PackReady);
+    ++wakes;
+  };
   Command("{\"$c$\":\"testex\",\"queue\":[" + entry + "],\"messages\":{\"filename\":\"m1.dat\"}}");
+  sync->OnLinkChanged = nullptr;
+  EXPECT_EQ(wakes, 1);
   EXPECT_EQ(q.Count, 45);
   EXPECT_TRUE(q.PackReady);
   EXPECT_EQ(q.InPack, 3);

@@ -17,7 +17,8 @@ deb=$(find "$work/out" -maxdepth 1 -name 'alarm-bridge_*.deb' | head -n 1)
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|; s|/$||' | sort >"$work/files"
 for f in /usr/bin/alarm-bridge /usr/bin/msgserver-sim /etc/alarm-bridge/setup.ini \
     /usr/lib/systemd/system/alarm-bridge.service /usr/share/doc/alarm-bridge/README.md \
-    /usr/share/doc/alarm-bridge/setup.ini.example /usr/share/doc/alarm-bridge/OPERATIONS.md \
+    /usr/share/doc/alarm-bridge/setup.ini.example /usr/share/doc/alarm-bridge/DATASET.md \
+    /usr/share/doc/alarm-bridge/OPERATIONS.md \
     /usr/share/doc/alarm-bridge/PERFORMANCE.md /usr/share/doc/alarm-bridge/RELIABILITY.md; do
   grep -qx "$f" "$work/files" || { cat "$work/files"; fail "missing $f"; }
 done
@@ -66,9 +67,36 @@ wait "$pid" || status=$?
 [[ $status -eq 0 ]] || { cat "$work/run.out"; fail "alarm-bridge exited $status on SIGTERM"; }
 if grep -q 'setup.ini' "$work/run.out"; then cat "$work/run.out"; fail "example setup.ini rejected"; fi
 
+# The packaged simulator and driver work together from the scratch root: the driver links,
+# loads the built-in demo set and serves it.
+http_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/pair"
+(exec "$root/usr/bin/msgserver-sim" --port 0 --event-every 0 </dev/null >"$work/sim.out" 2>&1) &
+sim=$!
+for _ in $(seq 100); do
+  udp_port=$(sed -n 's/.*UDP port \([0-9]*\).*/\1/p' "$work/sim.out" | head -n 1)
+  [[ -n "$udp_port" ]] && break
+  sleep 0.1
+done
+[[ -n "$udp_port" ]] || { kill "$sim"; cat "$work/sim.out"; fail "simulator did not start"; }
+printf '[ServerHost]\nAddress=127.0.0.1\nPort=%s\n[main]\nPort=%s\n' "$udp_port" "$http_port" \
+  >"$work/pair/setup.ini"
+(cd "$work/pair" && exec "$root/usr/bin/alarm-bridge" --headless >"$work/pair.out" 2>&1) &
+bridge=$!
+objects=""
+for _ in $(seq 300); do
+  objects=$(curl -s -m 5 "http://127.0.0.1:$http_port/GetObjects" | jq length 2>/dev/null) && \
+    [[ -n "$objects" ]] && break
+  sleep 0.1
+done
+kill -TERM "$bridge" "$sim"
+wait "$bridge" "$sim" || true
+[[ "$objects" =~ ^[0-9]+$ && "$objects" -gt 0 ]] || {
+  cat "$work/pair.out" "$work/sim.out"; fail "the packaged pair served no objects"; }
+
 # cmake --install lays out the same files as the package.
 DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 \
   || { cat "$work/install.log"; fail "cmake --install failed"; }
 (cd "$work/destdir" && find . -mindepth 1 | sed 's|^\./|/|' | sort) >"$work/installed"
 grep -v '^/$' "$work/files" | diff - "$work/installed" || fail "cmake --install differs from the package"
-echo "package_test: $(basename "$deb"): $(wc -l <"$work/files") entries, all checks passed"
+echo "package_test: $(basename "$deb"): $(wc -l <"$work/files") entries, $objects objects served, all checks passed"

@@ -47,21 +47,41 @@ TEST(DataSetTest, DemoSetHasObjectsPersonsAndPicturesAsDescribed) {
   EXPECT_EQ(d.Events[0].find("\"inc_counter\""), std::string::npos);
 }
 
+TEST(DataSetTest, BuiltInDemoIsTheDemoFolder) {
+  const DataSetRead file = ReadDataSetFile(AB_DEMO_DATA, kNow);
+  const DataSetRead built_in = ReadBuiltInDemo(kNow);
+  ASSERT_EQ(built_in.Error, "");
+  ASSERT_EQ(built_in.Data.Objects.size(), file.Data.Objects.size());
+  for (size_t i = 0; i < file.Data.Objects.size(); ++i) {
+    EXPECT_EQ(built_in.Data.Objects[i].Name, file.Data.Objects[i].Name);
+  }
+  EXPECT_EQ(built_in.Data.Persons.size(), file.Data.Persons.size());
+  EXPECT_EQ(built_in.Data.Links.size(), file.Data.Links.size());
+  EXPECT_EQ(built_in.Data.Events, file.Data.Events);
+  ASSERT_EQ(built_in.Data.Pictures.size(), file.Data.Pictures.size());
+  for (size_t i = 0; i < file.Data.Pictures.size(); ++i) {
+    EXPECT_EQ(built_in.Data.Pictures[i].File, file.Data.Pictures[i].File);
+    EXPECT_EQ(built_in.Data.Pictures[i].Bytes, file.Data.Pictures[i].Bytes);
+  }
+}
+
 TEST(DataSetTest, FieldsDefaultsAndConversions) {
   test::TempDir dir;
   std::ofstream(dir.path() / "p.png", std::ios::binary) << "PNGDATA";
   const std::string text =
       "\xEF\xBB\xBF"  // a byte-order mark is allowed
-      R"({"objects":[{"id":7,"name":"Склад \"Юг\"","lat":56.5,"served":false,
+      R"({"objects":[{"id":7,"name":"Склад \"Юг\"","lat":56.5,"served":false,"street":"\u0416 \ud83d\ude00 \/",
                                 "updated":946684800,"state":2},{"id":9,"number":12}],
                               "persons":[{"id":3}],"links":[{"object":9,"person":3}],
                               "pictures":[{"id":1,"object":7,"file":"p.png"}],
                               "events":[{"event_date":"5","text":"Тревога","n":[1,true,null]}]})";
-  const DataSetRead r = ReadDataSet(text, dir.path(), kNow);
+  const DataSetRead r = ReadDataSet(text, FilesUnder(dir.path()), kNow);
   ASSERT_EQ(r.Error, "");
   const auto& o = r.Data.Objects;
   ASSERT_EQ(o.size(), 2u);
   EXPECT_EQ(o[0].Name, W("Склад \"Юг\""));
+  EXPECT_EQ(o[0].Street, W("Ж ? /"));  // outside the code page: '?'
+
   EXPECT_EQ(o[0].Number, 7);  // the record number when not given
   EXPECT_FALSE(o[0].Served);
   EXPECT_TRUE(o[0].Active);
@@ -127,7 +147,7 @@ TEST(DataSetTest, BrokenFilesAreRefusedSayingWhereAndWhy) {
       {std::string(100, '[') + std::string(100, ']'), "nested too deeply"},
   };
   for (const auto& c : cases) {
-    const DataSetRead r = ReadDataSet(c.Text, dir.path(), kNow);
+    const DataSetRead r = ReadDataSet(c.Text, FilesUnder(dir.path()), kNow);
     EXPECT_NE(r.Error.find(c.Says), std::string::npos) << c.Text << "\n gave: " << r.Error;
     EXPECT_TRUE(r.Data.Objects.empty()) << c.Text;
   }

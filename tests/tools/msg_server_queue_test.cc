@@ -230,5 +230,18 @@ TEST_F(QueueTest, HooksSeeWhatArrivesAndWhatGoesOut) {
   EXPECT_EQ(server->Messages().size(), in.size());
 }
 
+TEST_F(QueueTest, ARunOfManyKeepalivesKeepsOnlyTheNewestRecords) {
+  server->MaxRecorded = 5;
+  ASSERT_TRUE(RunUntil([&] { return link->Registered.load(); }, 100ms));
+  RunUntil([] { return false; }, 30000ms);
+  const auto kept = server->Messages();
+  EXPECT_GE(kept.size(), 5u);
+  EXPECT_LT(kept.size(), 10u);
+  // The newest stay: the last record is a keep-alive of the last second.
+  EXPECT_EQ(JsonGetValue(kept.back().Text, "$c$"), "testex");
+  EXPECT_GT(kept.back().Number, 25);
+  EXPECT_TRUE(link->Registered.load());
+}
+
 }  // namespace
 }  // namespace ab

@@ -35,7 +35,7 @@ class SimulatorTest : public ::testing::Test {
   SimulatorTest() : clock(kStart), tables(dir.path()) {
     auto [a, b] = MakeMemorySocketPair(kLinkEnd, kServerEnd);
     server = std::make_unique<MsgServer>(std::move(b), clock);
-    DataSetRead demo = ReadDataSetFile(AB_DEMO_DATA, 1765000000);
+    DataSetRead demo = ReadBuiltInDemo(1765000000);
     EXPECT_EQ(demo.Error, "");
     data = demo.Data;
     sim = std::make_unique<Simulator>(*server, demo.Data, clock, out, false, 1);

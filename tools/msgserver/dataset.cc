@@ -132,7 +132,7 @@ struct TableBuilder {
 
 class Reader {
  public:
-  Reader(const std::filesystem::path& base, int64_t now) : base_(base), now_(now) {}
+  Reader(const PictureLoader& load, int64_t now) : load_(load), now_(now) {}
 
   bool Fail(const JsonValue& at, const std::string& what) {
     if (error_.empty()) error_ = at.Where() + ": " + what;
@@ -336,26 +336,18 @@ class Reader {
           return Fail(
               p, "picture of object " + std::to_string(object) + ", which is not in \"objects\"");
         }
-        const std::filesystem::path path = base_ / std::filesystem::path(f->Text);
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        if (ec || !std::filesystem::is_regular_file(path, ec)) {
-          return Fail(*f, "cannot read picture file " + path.string());
-        }
-        if (size > kMaxPicture)
-          return Fail(*f, "picture file " + path.string() + " is larger than 8 MiB");
-        std::ifstream in(path, std::ios::binary);
-        r.Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) return Fail(*f, "cannot read picture file " + path.string());
+        std::string problem;
+        if (!load_(f->Text, r.Bytes, problem)) return Fail(*f, problem);
         r.Id = static_cast<int32_t>(id);
         r.Object = static_cast<int32_t>(object);
-        r.File = Utf8ToCp1251(path.filename().string());
+        const std::string file_name = std::filesystem::path(f->Text).filename().string();
+        r.File = Utf8ToCp1251(file_name);
         if (r.File.size() >= static_cast<size_t>(kTextWidth))
           return Fail(*f, "the file name is longer than 255 characters");
         if (!picture_ids.insert(r.Id).second)
           return Fail(p, "picture id " + std::to_string(id) + " given twice");
         if (!names.insert(r.File).second) {
-          return Fail(*f, "two pictures share the file name " + path.filename().string() +
+          return Fail(*f, "two pictures share the file name " + file_name +
                               " (the server knows pictures by file name)");
         }
         d.Pictures.push_back(std::move(r));
@@ -424,7 +416,7 @@ class Reader {
   }
 
  private:
-  std::filesystem::path base_;
+  const PictureLoader& load_;
   int64_t now_;
   std::string error_;
 };
@@ -447,7 +439,49 @@ ObjectRow* DataSet::FindObject(int32_t id) {
   return nullptr;
 }
 
-DataSetRead ReadDataSet(std::string_view text, const std::filesystem::path& base_dir, int64_t now) {
+PictureLoader FilesUnder(std::filesystem::path base_dir) {
+  return [base = std::move(base_dir)](const std::string& name, std::string& bytes,
+                                      std::string& error) {
+    const std::filesystem::path path = base / std::filesystem::path(name);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || !std::filesystem::is_regular_file(path, ec)) {
+      error = "cannot read picture file " + path.string();
+      return false;
+    }
+    if (size > kMaxPicture) {
+      error = "picture file " + path.string() + " is larger than 8 MiB";
+      return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+      error = "cannot read picture file " + path.string();
+      return false;
+    }
+    return true;
+  };
+}
+
+DataSetRead ReadBuiltInDemo(int64_t now) {
+  const auto& files = BuiltInDemoFiles();
+  const PictureLoader load = [&files](const std::string& name, std::string& bytes,
+                                      std::string& error) {
+    const auto it = files.find(name);
+    if (it == files.end()) {
+      error = "no built-in picture " + name;
+      return false;
+    }
+    bytes = it->second;
+    return true;
+  };
+  const auto json = files.find("demo.json");
+  DataSetRead r = ReadDataSet(json == files.end() ? std::string_view() : json->second, load, now);
+  if (!r.Error.empty()) r.Error = "built-in demo data set: " + r.Error;
+  return r;
+}
+
+DataSetRead ReadDataSet(std::string_view text, const PictureLoader& load, int64_t now) {
   DataSetRead r;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   JsonParse doc = ParseJson(text);
@@ -455,7 +489,7 @@ DataSetRead ReadDataSet(std::string_view text, const std::filesystem::path& base
     r.Error = doc.Error;
     return r;
   }
-  Reader reader(base_dir, now);
+  Reader reader(load, now);
   if (!reader.Read(doc.Value, r.Data)) {
     r.Error = reader.Error();
     r.Data = {};
@@ -471,7 +505,7 @@ DataSetRead ReadDataSetFile(const std::filesystem::path& path, int64_t now) {
     return r;
   }
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  DataSetRead r = ReadDataSet(text, path.parent_path(), now);
+  DataSetRead r = ReadDataSet(text, FilesUnder(path.parent_path()), now);
   if (!r.Error.empty()) r.Error = path.string() + ": " + r.Error;
   return r;
 }

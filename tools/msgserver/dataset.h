@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,10 +69,20 @@ struct DataSetRead {
   std::string Error;  // empty on success; names the file and where it went wrong
 };
 
+// Reads the picture that a data set names (its "file" text) into bytes; false with a message
+// when it cannot.
+using PictureLoader =
+    std::function<bool(const std::string& name, std::string& bytes, std::string& error)>;
+// Picture files relative to base_dir, at most 8 MiB each.
+PictureLoader FilesUnder(std::filesystem::path base_dir);
+
 // now: Unix seconds, the default of the time fields.
 DataSetRead ReadDataSetFile(const std::filesystem::path& path, int64_t now);
-// text is the file's content; picture paths are taken relative to base_dir.
-DataSetRead ReadDataSet(std::string_view text, const std::filesystem::path& base_dir, int64_t now);
+DataSetRead ReadDataSet(std::string_view text, const PictureLoader& load, int64_t now);
+// The demo set compiled into the program (tools/msgserver/demo).
+DataSetRead ReadBuiltInDemo(int64_t now);
+// Its files by their path under demo/ ("demo.json", "maps/....png"); generated at build time.
+const std::map<std::string, std::string>& BuiltInDemoFiles();
 
 // "mesmaps", "otvl", "otvls", "object", in that order.
 std::vector<TableData> BuildTables(const DataSet& data);

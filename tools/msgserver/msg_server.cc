@@ -9,7 +9,10 @@ namespace ab {
 
 namespace {
 constexpr uint32_t kServerRto = 100;  // ms; the double resends briskly so loss tests stay short
-}
+// Message numbers remembered against duplicates; the link gives up on a message long before
+// this many newer ones have passed.
+constexpr size_t kCompletedKept = 10000;
+}  // namespace
 
 MsgServer::MsgServer(std::unique_ptr<DatagramSocket> socket, const Clock& clock, uint64_t seed)
     : socket_(std::move(socket)),
@@ -149,6 +152,12 @@ void MsgServer::OnMessage(int64_t number, std::string text) {
   OnDataMessage(name, text);
   received_.push_back({TickCount(clock_), number, std::move(text)});
   if (OnReceived) to_report_.push_back(received_.back());
+  // A simulator left running for days keeps only the newest records.
+  const size_t keep = MaxRecorded.load();
+  if (keep > 0 && received_.size() >= 2 * keep) {
+    received_.erase(received_.begin(), received_.end() - static_cast<std::ptrdiff_t>(keep));
+  }
+  while (completed_.size() > kCompletedKept) completed_.erase(completed_.begin());
 }
 
 void MsgServer::Drive(uint64_t now) {

@@ -58,6 +58,9 @@ class MsgServer {
   std::atomic<double> DropAcks{0.0};      // fraction of acknowledgements not sent
   std::string Tid = "0123abcd-4567-89ef-0123-456789abcdef";  // set before Start
   std::string Version = "3.1.0";
+  // Messages() keeps at least this many of the newest records and at most twice as many;
+  // 0 keeps all (tests).
+  std::atomic<size_t> MaxRecorded{0};
 
   // Queues a text (kind 0) or file (kind 1) for reliable delivery to the link.
   void SendMessage(std::string text);

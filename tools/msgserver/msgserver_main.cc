@@ -54,11 +54,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const std::string data_path = o.Data.empty() ? std::string(AB_DEMO_DATA) : o.Data;
+  const std::string data_name = o.Data.empty() ? std::string("the built-in demo data set") : o.Data;
   const auto& clock = ab::SystemClock::Instance();
   const int64_t now =
       std::chrono::duration_cast<std::chrono::seconds>(clock.WallNow().time_since_epoch()).count();
-  ab::sim::DataSetRead data = ab::sim::ReadDataSetFile(data_path, now);
+  ab::sim::DataSetRead data =
+      o.Data.empty() ? ab::sim::ReadBuiltInDemo(now) : ab::sim::ReadDataSetFile(o.Data, now);
   if (!data.Error.empty()) {
     std::fprintf(stderr, "msgserver-sim: bad data set: %s\n", data.Error.c_str());
     return 1;
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ab::MsgServer server(std::move(socket), clock, std::random_device{}());
+  server.MaxRecorded = 1000;  // the simulator counts for itself; it may run for days
   server.DropIncoming = o.Loss;
   server.DropOutgoing = o.Loss;
   ab::sim::Simulator sim(server, std::move(data.Data), clock, std::cout, o.Verbose,
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
   server.Start();
   const auto& d = sim.Data();
   sim.Print("msgserver-sim listening on " + o.Bind + " UDP port " +
-            std::to_string(server.LocalEndpoint().Port) + " with " + data_path + ": " +
+            std::to_string(server.LocalEndpoint().Port) + " with " + data_name + ": " +
             std::to_string(d.Objects.size()) + " objects, " + std::to_string(d.Persons.size()) +
             " persons, " + std::to_string(d.Links.size()) + " links, " +
             std::to_string(d.Pictures.size()) + " pictures, " + std::to_string(d.Events.size()) +

@@ -78,7 +78,8 @@ def main():
         kind, otype = KINDS[i % len(KINDS)]
         name = kind.format(n=rnd.randint(1, 180))
         if oid == 107:
-            name = 'Кафе "Уют" / летняя веранда'  # quotes and a slash, escaped on the way out
+            # Quotes and a slash, escaped on the way out.
+            name, otype = 'Кафе "Уют" / летняя веранда', "Кафе"
         lat = CENTRE[0] + rnd.uniform(-0.06, 0.06)
         lon = CENTRE[1] + rnd.uniform(-0.1, 0.1)
         o = {
