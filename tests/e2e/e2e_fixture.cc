@@ -12,6 +12,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -176,6 +177,12 @@ size_t Occurrences(const std::string& text, const std::string& what) {
 // ---- the process ----------------------------------------------------------------------------
 
 Process::Process(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+  // Everything the child needs is prepared before the fork: between fork and exec only
+  // async-signal-safe calls, since the test's other threads may hold the allocator's locks.
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string where = dir.string();
   int fds[2];
   if (pipe(fds) != 0) return;
   pid_ = fork();
@@ -183,10 +190,7 @@ Process::Process(const std::filesystem::path& dir, const std::vector<std::string
     dup2(fds[1], 1);
     close(fds[0]);
     close(fds[1]);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    if (chdir(where.c_str()) != 0) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -211,8 +215,20 @@ bool Process::ReadSome(std::chrono::milliseconds limit) {
   if (poll(&p, 1, static_cast<int>(limit.count())) <= 0) return true;
   char buf[4096];
   const ssize_t n = read(out_, buf, sizeof buf);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
   if (n <= 0) {
     eof_ = true;
+    // Say in the text how it ended, for the failure messages that print it.
+    for (int i = 0; i < 200 && !reaped_; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        text_ += "\n[process ended with status " + std::to_string(exit_status_) + "]\n";
+      } else {
+        std::this_thread::sleep_for(10ms);
+      }
+    }
     return false;
   }
   text_.append(buf, static_cast<size_t>(n));
@@ -228,15 +244,16 @@ void Process::Drain() {
 }
 
 int Process::Stop(int sig, std::chrono::seconds limit) {
-  if (reaped_) return -1;
+  if (reaped_) return exit_status_;
   kill(pid_, sig);
   const auto end = Clock::now() + limit;
   while (Clock::now() < end) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       reaped_ = true;
+      exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       Drain();
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return exit_status_;
     }
     std::this_thread::sleep_for(10ms);
   }
@@ -766,6 +783,7 @@ int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
     return -1;
   }
   std::string rest = r.Body.substr(1, r.Body.size() - 2);
+  std::string answer = body + " ->";
   int n = 0;
   for (std::string e = JsonNextElement(rest); !e.empty(); e = JsonNextElement(rest)) {
     const int64_t counter = std::stoll(JsonGetValue(e, "inc_counter"));
@@ -773,8 +791,10 @@ int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
     Entries.push_back(e);
     Last = counter;
     LastDate = std::stoll(JsonGetValue(e, "event_date"));
+    answer += " " + std::to_string(counter);
     ++n;
   }
+  if (n > 0) Answers.push_back(answer);
   return n;
 }
 

@@ -82,6 +82,7 @@ class Process {
   int pid_ = -1;
   int out_ = -1;
   bool reaped_ = false;
+  int exit_status_ = -1;
   bool eof_ = false;
   std::string text_;
 };
@@ -224,6 +225,7 @@ struct EventConsumer {
   int64_t LastDate = 0;
   std::vector<int64_t> Counters;  // "inc_counter" of every entry received, in arrival order
   std::vector<std::string> Entries;
+  std::vector<std::string> Answers;  // per poll: what was confirmed and which counters came
   int Polls = 0, Unanswered = 0;
   // One request; returns the number of entries it brought (-1: no answer).
   int Poll(Bridge& bridge, std::chrono::milliseconds limit = 30s);

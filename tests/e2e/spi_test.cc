@@ -76,9 +76,13 @@ TEST_F(SpiEndToEndTest, WrongCredentialsGetAnEmptyAnswerAndQueueNothing) {
   const HttpReply bare = Http(bridge_.HttpPort(), "POST", "/spi", ack);
   ASSERT_TRUE(bare.Answered);
   EXPECT_EQ(bare.Body, "");
-  // Give a wrongly accepted acknowledgement time to travel; none may arrive.
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(bridge_.Server().CountOf("netwritesoobe"), 0);
+  // Messages go out in order: once a rightful acknowledgement has arrived, a wrongly accepted
+  // one would have arrived before it.
+  ASSERT_EQ(Ask("<ns:SendAckReq id=\"102\"/>").Body, ExpectedSpiAck(bridge_.Data(), 102));
+  EXPECT_TRUE(WaitFor([&] { return bridge_.Server().CountOf("netwritesoobe") >= 1; }, 15s));
+  EXPECT_EQ(bridge_.Received("netwritesoobe"),
+            std::vector<std::string>{
+                ExpectedAckCommand(bridge_.Data(), 102, bridge_.Config().UserName)});
 }
 
 TEST_F(SpiEndToEndTest, AcknowledgementsArriveAtTheServerAsBuiltAndOnce) {
@@ -90,11 +94,18 @@ TEST_F(SpiEndToEndTest, AcknowledgementsArriveAtTheServerAsBuiltAndOnce) {
     ASSERT_TRUE(r.Answered);
     EXPECT_EQ(r.Body, id == 555 ? "" : ExpectedSpiAck(d, id));
   }
+  // A last one marks the end: a repeat of the first two would arrive before it.
+  ASSERT_EQ(Ask("<ns:SendAckReq id=\"104\"/>").Body, ExpectedSpiAck(d, 104));
   const std::vector<std::string> expected = {
       ExpectedAckCommand(d, 101, bridge_.Config().UserName),
-      ExpectedAckCommand(d, 103, bridge_.Config().UserName)};
-  EXPECT_TRUE(WaitFor([&] { return bridge_.Received("netwritesoobe").size() >= 2; }, 15s));
-  std::this_thread::sleep_for(1500ms);  // a duplicate would come with the next resend
+      ExpectedAckCommand(d, 103, bridge_.Config().UserName),
+      ExpectedAckCommand(d, 104, bridge_.Config().UserName)};
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto got = bridge_.Received("netwritesoobe");
+        return !got.empty() && got.back() == expected.back();
+      },
+      15s));
   EXPECT_EQ(bridge_.Received("netwritesoobe"), expected);
 }
 
