@@ -72,7 +72,9 @@ TEST_P(EventsEndToEndTest, ConsumerGetsEveryEventOnceInOrderWhileEventsArrive) {
     }
     distinct.push_back(c);
   }
-  if (!GetParam()) EXPECT_EQ(repeats, 0u) << answers;
+  if (!GetParam()) {
+    EXPECT_EQ(repeats, 0u) << answers;
+  }
   if (repeats > 0) std::cout << repeats << " entries came twice\n";
   ASSERT_EQ(distinct.size(), static_cast<size_t>(kEvents))
       << consumer.Polls << " polls, " << consumer.Unanswered << " unanswered\n" << answers;

@@ -97,7 +97,9 @@ TEST(OutboxEndToEndTest, MessageInFlightWhenKilledIsSentAgainAfterRestart) {
   EXPECT_EQ(ids.front(), "1");
   EXPECT_EQ(ids.back(), "2");
   EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
-  if (first_still_stored) EXPECT_GE(std::count(ids.begin(), ids.end(), "1"), 2);
+  if (first_still_stored) {
+    EXPECT_GE(std::count(ids.begin(), ids.end(), "1"), 2);
+  }
   EXPECT_EQ(std::count(ids.begin(), ids.end(), "2"), 1);
 }
 
