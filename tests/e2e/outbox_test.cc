@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "e2e_fixture.h"
+#include "support/outbox_files.h"
 #include "util/json.h"
 
 namespace ab::e2e {
@@ -16,32 +17,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Record(const std::string& m) {
-  return "\xFF\xFF" + Le32(static_cast<int32_t>(m.size())) + m + "\xFE\xFF";
-}
-
-void Write(const fs::path& p, const std::string& s) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
-}
-
-std::string Read(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-std::string Index(int32_t pending, int32_t read, int32_t write) {
-  return Le32(0x0FEEFFFF) + Le32(pending) + Le32(read) + Le32(write);
-}
-
 // Two messages in two data files; the second spans several datagrams.
 struct Store {
   std::string First = "{\"$c$\":\"backmsg\",\"i\":\"1\"}";
-  std::string Second = "{\"$c$\":\"backmsg\",\"i\":\"2\",\"pad\":\"" + std::string(3000, 'p') + "\"}";
+  std::string Second =
+      "{\"$c$\":\"backmsg\",\"i\":\"2\",\"pad\":\"" + std::string(3000, 'p') + "\"}";
   void Place(const fs::path& dir) const {
-    Write(dir / "dd8" / "backsoob.dat", Index(2, 0, 1));
-    Write(dir / "dd8" / "bs0.dat", Record(First));
-    Write(dir / "dd8" / "bs1.dat", Record(Second));
+    test::WriteFileText(dir / "dd8" / "backsoob.dat", test::OutboxIndex(2, 0, 1));
+    test::WriteFileText(dir / "dd8" / "bs0.dat", test::OutboxRecord(First));
+    test::WriteFileText(dir / "dd8" / "bs1.dat", test::OutboxRecord(Second));
   }
 };
 
@@ -59,10 +43,11 @@ TEST(OutboxEndToEndTest, DeliversStoredMessagesOnceInOrderAndEmptiesTheStore) {
   ASSERT_TRUE(bridge.WaitReady(60s)) << bridge.Proc().Text();
 
   const fs::path dd8 = bridge.Dir() / "dd8";
-  ASSERT_TRUE(WaitFor([&] { return Read(dd8 / "backsoob.dat") == Index(0, 1, 1); }, 20s))
-      << Read(dd8 / "backsoob.dat").size();
+  ASSERT_TRUE(WaitFor(
+      [&] { return test::ReadFileText(dd8 / "backsoob.dat") == test::OutboxIndex(0, 1, 1); }, 20s))
+      << test::ReadFileText(dd8 / "backsoob.dat").size();
   EXPECT_FALSE(fs::exists(dd8 / "bs0.dat"));
-  EXPECT_EQ(Read(dd8 / "bs1.dat"), "");
+  EXPECT_EQ(test::ReadFileText(dd8 / "bs1.dat"), "");
   std::this_thread::sleep_for(1500ms);  // room for a duplicate
   EXPECT_EQ(bridge.Received("backmsg"), (std::vector<std::string>{store.First, store.Second}));
 }
@@ -78,15 +63,16 @@ TEST(OutboxEndToEndTest, MessageInFlightWhenKilledIsSentAgainAfterRestart) {
   ASSERT_TRUE(WaitFor([&] { return !bridge.Received("backmsg").empty(); }, 60s, 1ms));
   EXPECT_EQ(bridge.Proc().Stop(SIGKILL, 10s), 128 + SIGKILL);
   const fs::path dd8 = bridge.Dir() / "dd8";
-  const std::string index_at_kill = Read(dd8 / "backsoob.dat");
-  const bool first_still_stored = index_at_kill == Index(2, 0, 1);
+  const std::string index_at_kill = test::ReadFileText(dd8 / "backsoob.dat");
+  const bool first_still_stored = index_at_kill == test::OutboxIndex(2, 0, 1);
   const std::vector<std::string> before = Ids(bridge);
   std::cout << "at the kill: delivered " << before.size() << ", first message "
             << (first_still_stored ? "still stored" : "already removed") << "\n";
 
   bridge.Launch();
   ASSERT_TRUE(bridge.WaitReady(60s)) << bridge.Proc().Text();
-  ASSERT_TRUE(WaitFor([&] { return Read(dd8 / "backsoob.dat") == Index(0, 1, 1); }, 20s));
+  ASSERT_TRUE(WaitFor(
+      [&] { return test::ReadFileText(dd8 / "backsoob.dat") == test::OutboxIndex(0, 1, 1); }, 20s));
   std::this_thread::sleep_for(1500ms);
   const std::vector<std::string> ids = Ids(bridge);
   std::cout << "after the restart: delivered";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/outbox_files.h"
 #include "sync_fixture.h"
 #include "util/bytes.h"
 
@@ -13,25 +14,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::MakeText;
-
-std::string Le32(int32_t v) {
-  uint8_t raw[4];
-  PutI32(raw, v);
-  return std::string(reinterpret_cast<const char*>(raw), 4);
-}
-
-// One record as the producing program writes it.
-std::string Rec(const std::string& message) {
-  return "\xFF\xFF" + Le32(static_cast<int32_t>(message.size())) + message + "\xFE\xFF";
-}
+constexpr auto Rec = &test::OutboxRecord;
 
 std::string Back(int i) { return "{\"$c$\":\"back\",\"i\":" + std::to_string(i) + "}"; }
 
 class OutboxDriveTest : public test::SyncFixture {
  protected:
   void Store(int32_t pending, const std::string& bs0) {
-    test::WriteAll(dir.path() / "dd8" / "backsoob.dat",
-                   Le32(TBackSoobString::kSignature) + Le32(pending) + Le32(0) + Le32(0));
+    test::WriteAll(dir.path() / "dd8" / "backsoob.dat", test::OutboxIndex(pending, 0, 0));
     test::WriteAll(dir.path() / "dd8" / "bs0.dat", bs0);
   }
   void Start() {

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/outbox_files.h"
 #include "support/temp_dir.h"
 #include "util/bytes.h"
 
@@ -15,30 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string Le32(int32_t v) {
-  uint8_t raw[4];
-  PutI32(raw, v);
-  return std::string(reinterpret_cast<const char*>(raw), 4);
-}
-
-// One record as producers write it: FF FF, length, message, FE FF.
-std::string Rec(const std::string& message) {
-  return "\xFF\xFF" + Le32(static_cast<int32_t>(message.size())) + message + "\xFE\xFF";
-}
-
-std::string Index(int32_t pending, int32_t read, int32_t write) {
-  return Le32(TBackSoobString::kSignature) + Le32(pending) + Le32(read) + Le32(write);
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& p, const std::string& content) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
-}
+using test::Le32;
+constexpr auto Rec = &test::OutboxRecord;
+constexpr auto Index = &test::OutboxIndex;
 
 class BackSoobTest : public ::testing::Test {
  protected:
@@ -49,9 +29,9 @@ class BackSoobTest : public ::testing::Test {
   // A store over files written beforehand, as another program leaves them.
   void Prepare(const std::string& index, const std::string& bs0, const std::string& bs1 = {}) {
     fs::create_directories(Dir());
-    WriteFile(IndexFile(), index);
-    WriteFile(Data(0), bs0);
-    if (!bs1.empty()) WriteFile(Data(1), bs1);
+    test::WriteFileText(IndexFile(), index);
+    test::WriteFileText(Data(0), bs0);
+    if (!bs1.empty()) test::WriteFileText(Data(1), bs1);
   }
   std::unique_ptr<TBackSoobString> Open() {
     auto s = std::make_unique<TBackSoobString>(dir_.path());
@@ -73,8 +53,8 @@ class BackSoobTest : public ::testing::Test {
 
 TEST_F(BackSoobTest, FreshFolderGetsAnEmptyIndex) {
   auto s = Open();
-  EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
-  EXPECT_EQ(ReadFile(IndexFile()).substr(0, 4), "\xFF\xFF\xEE\x0F");
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()).substr(0, 4), "\xFF\xFF\xEE\x0F");
   EXPECT_EQ(s->Pending(), 0);
   EXPECT_EQ(Read(*s), "<none>");
 }
@@ -108,7 +88,7 @@ TEST_F(BackSoobTest, UnusableIndexIsReplaced) {
     Prepare(c.index, Rec("a"));
     auto s = Open();
     EXPECT_EQ(s->Pending(), 0);
-    EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
+    EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
   }
 }
 
@@ -119,16 +99,16 @@ TEST_F(BackSoobTest, TwoRecordsInOneFileAreSentInOrder) {
   EXPECT_EQ(Read(*s), "{\"a\":1}");
   EXPECT_EQ(Read(*s), "{\"a\":1}");  // reading does not consume
   s->RemoveCurrent();
-  EXPECT_EQ(ReadFile(Data(0)), Rec("{\"b\":2}"));
-  EXPECT_EQ(ReadFile(IndexFile()), Index(1, 0, 0));
+  EXPECT_EQ(test::ReadFileText(Data(0)), Rec("{\"b\":2}"));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(1, 0, 0));
   EXPECT_EQ(Read(*s), "{\"b\":2}");
   s->RemoveCurrent();
   EXPECT_EQ(s->Pending(), 0);
   ASSERT_TRUE(fs::exists(Data(0)));  // stays for the producer to append to
   EXPECT_EQ(fs::file_size(Data(0)), 0u);
-  EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
   s->RemoveCurrent();  // nothing pending: nothing happens
-  EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
 }
 
 TEST_F(BackSoobTest, EmptiedFileMovesTheReaderToTheNextOne) {
@@ -138,7 +118,7 @@ TEST_F(BackSoobTest, EmptiedFileMovesTheReaderToTheNextOne) {
   s->RemoveCurrent();
   EXPECT_FALSE(fs::exists(Data(0)));
   EXPECT_EQ(s->ReadIndex(), 1);
-  EXPECT_EQ(ReadFile(IndexFile()), Index(1, 1, 1));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(1, 1, 1));
   EXPECT_EQ(Read(*s), "second");
 }
 
@@ -171,7 +151,7 @@ TEST_F(BackSoobTest, DamagedRecordsNeverHideTheSoundOnesBehindThem) {
     auto s = Open();
     EXPECT_EQ(Read(*s), c.first);
     s->RemoveCurrent();
-    EXPECT_EQ(ReadFile(Data(0)), c.after_remove);
+    EXPECT_EQ(test::ReadFileText(Data(0)), c.after_remove);
     EXPECT_EQ(s->Pending(), 1);
   }
 }
@@ -193,7 +173,7 @@ TEST_F(BackSoobTest, EmptyCurrentFileResetsTheStore) {
   EXPECT_EQ(Read(*s), "<none>");
   EXPECT_EQ(s->Pending(), 0);
   EXPECT_FALSE(fs::exists(Data(0)));
-  EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
 }
 
 // An empty or missing file with later files behind it (left so by a stop between truncation
@@ -205,7 +185,7 @@ TEST_F(BackSoobTest, SpentFileBeforeLaterOnesIsSkipped) {
     if (missing) fs::remove(Data(0));
     auto s = Open();
     EXPECT_EQ(Read(*s), "later");
-    EXPECT_EQ(ReadFile(IndexFile()), Index(1, 1, 1));
+    EXPECT_EQ(test::ReadFileText(IndexFile()), Index(1, 1, 1));
     EXPECT_FALSE(fs::exists(Data(0)));
   }
 }
@@ -218,14 +198,14 @@ TEST_F(BackSoobTest, FileThatCannotBeOpenedCountsTheRemovalInMemoryOnly) {
   EXPECT_EQ(Read(*s), "<none>");
   s->RemoveCurrent();
   EXPECT_EQ(s->Pending(), 1);
-  EXPECT_EQ(ReadFile(IndexFile()), Index(2, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(2, 0, 0));
 }
 
 TEST_F(BackSoobTest, ResetDeletesOnlyTheStoresFilesAndIsBounded) {
   Prepare(Index(5, 0, INT_MAX), Rec("a"), Rec("b"));
-  WriteFile(Dir() / "bs7.dat", Rec("c"));
-  WriteFile(Dir() / "bs07.dat", "not ours");
-  WriteFile(Dir() / "notes.dat", "not ours");
+  test::WriteFileText(Dir() / "bs7.dat", Rec("c"));
+  test::WriteFileText(Dir() / "bs07.dat", "not ours");
+  test::WriteFileText(Dir() / "notes.dat", "not ours");
   auto s = Open();
   s->Reset();
   EXPECT_FALSE(fs::exists(Data(0)));
@@ -233,7 +213,7 @@ TEST_F(BackSoobTest, ResetDeletesOnlyTheStoresFilesAndIsBounded) {
   EXPECT_FALSE(fs::exists(Dir() / "bs7.dat"));
   EXPECT_TRUE(fs::exists(Dir() / "bs07.dat"));
   EXPECT_TRUE(fs::exists(Dir() / "notes.dat"));
-  EXPECT_EQ(ReadFile(IndexFile()), Index(0, 0, 0));
+  EXPECT_EQ(test::ReadFileText(IndexFile()), Index(0, 0, 0));
   EXPECT_EQ(s->Pending(), 0);
   EXPECT_EQ(s->WriteIndex(), 0);
 }

@@ -17,6 +17,7 @@
 #include "link/link_sync.h"
 #include "link/udp_socket.h"
 #include "msgserver/msg_server.h"
+#include "support/outbox_files.h"
 #include "support/temp_dir.h"
 #include "tables/table_file_writer.h"
 #include "util/bytes.h"
@@ -27,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using test::Le32;
 
 template <typename F>
 bool WaitFor(F done, std::chrono::seconds limit) {
@@ -58,12 +60,6 @@ TableData Table(const std::string& name) {
   return t;
 }
 
-std::string Le32(int32_t v) {
-  uint8_t raw[4];
-  PutI32(raw, v);
-  return std::string(reinterpret_cast<const char*>(raw), 4);
-}
-
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 std::string Deletion(const std::string& table, int32_t number) {
@@ -83,20 +79,6 @@ std::string Bundle(const std::vector<std::string>& entries) {
   return s;
 }
 
-std::string BackRecord(const std::string& m) {
-  return "\xFF\xFF" + Le32(static_cast<int32_t>(m.size())) + m + "\xFE\xFF";
-}
-
-void Write(const fs::path& p, const std::string& s) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
-}
-
-std::string Read(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 class SyncLoopbackTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(SyncLoopbackTest, TablesQueueRecordsFilesAndOutboxEndToEnd) {
@@ -114,12 +96,13 @@ TEST_P(SyncLoopbackTest, TablesQueueRecordsFilesAndOutboxEndToEnd) {
 
   test::TempDir dir;
   // Left by another program before the start.
-  Write(dir.path() / "dd8" / "backsoob.dat",
-        Le32(TBackSoobString::kSignature) + Le32(2) + Le32(0) + Le32(0));
-  Write(dir.path() / "dd8" / "bs0.dat",
-        BackRecord("{\"$c$\":\"back\",\"i\":1}") + BackRecord("{\"$c$\":\"back\",\"i\":2}"));
+  test::WriteFileText(dir.path() / "dd8" / "backsoob.dat",
+                      Le32(TBackSoobString::kSignature) + Le32(2) + Le32(0) + Le32(0));
+  test::WriteFileText(dir.path() / "dd8" / "bs0.dat",
+                      test::OutboxRecord("{\"$c$\":\"back\",\"i\":1}") +
+                          test::OutboxRecord("{\"$c$\":\"back\",\"i\":2}"));
   const std::string upload(3000, 'u');
-  Write(dir.path() / "up.txt", upload);
+  test::WriteFileText(dir.path() / "up.txt", upload);
 
   std::mutex lock;
   TBaseC tables;
@@ -197,7 +180,7 @@ TEST_P(SyncLoopbackTest, TablesQueueRecordsFilesAndOutboxEndToEnd) {
   ASSERT_TRUE(link.OutQueue.Push(
       "{\"$c$\":\"getfile\",\"nameinserv\":\"maps\\\\pic.bmp\",\"name\":\"pic.bmp\"}"));
   ASSERT_TRUE(WaitFor([&] { return sync.FileArrived.load(); }, 10s));
-  EXPECT_EQ(Read(dir.path() / "temp" / "pic.bmp"), "BM" + std::string(2500, 'p'));
+  EXPECT_EQ(test::ReadFileText(dir.path() / "temp" / "pic.bmp"), "BM" + std::string(2500, 'p'));
 
   // A file from the link.
   ASSERT_TRUE(link.FileQueue.Push("{\"name\":\"up.txt\",\"nameinserv\":\"in\\\\up.txt\"}"));
