@@ -772,6 +772,13 @@ std::vector<std::string> Bridge::Received(const std::string& name) {
   return out;
 }
 
+std::vector<std::string> Bridge::MapRequests() {
+  std::vector<std::string> out;
+  for (const auto& m : Received("getfile"))
+    if (JsonGetValue(m, "nameinserv").rfind("maps\\", 0) == 0) out.push_back(m);
+  return out;
+}
+
 int EventConsumer::Poll(Bridge& bridge, std::chrono::milliseconds limit) {
   ++Polls;
   const std::string body = ByDate ? "{\"events_date\":" + std::to_string(LastDate) + "}"

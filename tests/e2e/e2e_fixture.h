@@ -204,6 +204,9 @@ class Bridge {
   std::vector<int> DisconnectionCodes() const;
   // Texts received by the double whose "$c$" is name, in arrival order.
   std::vector<std::string> Received(const std::string& name);
+  // The "getfile" requests the double received for its maps folder (pictures; tables are
+  // fetched the same way from elsewhere).
+  std::vector<std::string> MapRequests();
 
  private:
   test::TempDir dir_;

@@ -3,18 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "e2e_fixture.h"
-#include "util/json.h"
 
 namespace ab::e2e {
 namespace {
-
-// The double's "getfile" requests for its maps folder (tables are fetched the same way).
-std::vector<std::string> MapRequests(Bridge& bridge) {
-  std::vector<std::string> out;
-  for (const auto& m : bridge.Received("getfile"))
-    if (JsonGetValue(m, "nameinserv").rfind("maps\\", 0) == 0) out.push_back(m);
-  return out;
-}
 
 TEST(PictureSlowEndToEndTest, WithheldPictureAnswersErrorAfterTenSeconds) {
   Bridge bridge;  // plan2.bmp is in "mesmaps" but not among the double's files
@@ -28,7 +19,7 @@ TEST(PictureSlowEndToEndTest, WithheldPictureAnswersErrorAfterTenSeconds) {
   EXPECT_EQ(r.Body, "Error");
   EXPECT_GE(waited, 9.9);
   EXPECT_LT(waited, 30.0);
-  EXPECT_EQ(MapRequests(bridge).size(), 1u);
+  EXPECT_EQ(bridge.MapRequests().size(), 1u);
 }
 
 }  // namespace

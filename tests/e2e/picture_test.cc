@@ -4,18 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "e2e_fixture.h"
-#include "util/json.h"
 
 namespace ab::e2e {
 namespace {
-
-// The double's "getfile" requests for its maps folder (tables are fetched the same way).
-std::vector<std::string> MapRequests(Bridge& bridge) {
-  std::vector<std::string> out;
-  for (const auto& m : bridge.Received("getfile"))
-    if (JsonGetValue(m, "nameinserv").rfind("maps\\", 0) == 0) out.push_back(m);
-  return out;
-}
 
 TEST(PictureEndToEndTest, ServesTheServersFileBytesAndRejectsUnknownIds) {
   Bridge bridge;
@@ -35,7 +26,7 @@ TEST(PictureEndToEndTest, ServesTheServersFileBytesAndRejectsUnknownIds) {
   }
   const std::vector<std::string> expected(
       2, "{\"$c$\":\"getfile\",\"nameinserv\":\"maps\\\\plan1.bmp\",\"name\":\"plan1.bmp\"}");
-  EXPECT_EQ(MapRequests(bridge), expected);
+  EXPECT_EQ(bridge.MapRequests(), expected);
 
   for (const char* target : {"/GetPicture&n=0", "/GetPicture&n=abc", "/GetPicture&n=999",
                              "/GetPicture?n=401"}) {
@@ -46,7 +37,7 @@ TEST(PictureEndToEndTest, ServesTheServersFileBytesAndRejectsUnknownIds) {
     EXPECT_EQ(r.Body, "FileNotFound");
     EXPECT_LT(SecondsSince(start), 5.0);
   }
-  EXPECT_EQ(MapRequests(bridge).size(), 2u);
+  EXPECT_EQ(bridge.MapRequests().size(), 2u);
 }
 
 }  // namespace
