@@ -14,6 +14,8 @@
 
 namespace ab {
 
+class PassportCache;
+
 // Configuration texts, fixed before the server starts (Windows-1251 like every inner text).
 struct WebSettings {
   std::string PublicAddress;  // host:port of picture URLs
@@ -55,6 +57,8 @@ class WebContext {
   virtual TFQueueC& BgQueue() = 0;
   virtual WebTableSet Tables() = 0;
   virtual void WriteDailyLog(std::string_view text) = 0;
+  // Where /GetObjects keeps its last unfiltered body; none: every request builds its own.
+  virtual PassportCache* ObjectsCache() { return nullptr; }
 
   // Any thread, no lock needed.
   // Queues a complete command text for the server; false when the queue rejects it.

@@ -3,7 +3,9 @@
 // included, must be made under the controller's Lock: positioning is state shared by all readers
 // of the table. Rows and fields are 1-based, as at every table interface.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,10 @@ class WebTable {
 // Entry k belongs to the object whose record number is MinObjectRecord + k.
 using PerObjectLists = std::vector<std::vector<int32_t>>;
 
+// Change counters of everything a passport body is read from: the four tables and the
+// per-object lists. The same key means the same body.
+using SourceKey = std::array<uint64_t, 5>;
+
 // The four-table view the resources need, valid while the caller holds the controller's Lock.
 struct WebTableSet {
   WebTable* Objects = nullptr;   // "object"
@@ -60,6 +66,9 @@ struct WebTableSet {
   int32_t MinObjectRecord = 0;
   const PerObjectLists* ObjectPersons = nullptr;   // physical rows of "otvl"
   const PerObjectLists* ObjectPictures = nullptr;  // view rows of "mesmaps"
+  // Unset where the tables keep no counters, or where a read could land outside a view and so
+  // depend on where earlier readers left a table; nothing built from the set is reused then.
+  std::optional<SourceKey> Key;
 };
 
 }  // namespace ab
