@@ -332,7 +332,7 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
 }
 
 std::shared_ptr<const std::string> PassportCache::Find(const WebTableSet& t,
-                                                      std::string_view public_address) {
+                                                       std::string_view public_address) {
   if (!body_ || !t.Key || *t.Key != key_ || public_address != address_) return nullptr;
   // Building moves the cursor row; leave it where a build would have.
   if (last_picture_row_ > 0 && t.Pictures) t.Pictures->SetRecordIndex(last_picture_row_);
@@ -341,9 +341,9 @@ std::shared_ptr<const std::string> PassportCache::Find(const WebTableSet& t,
 }
 
 std::shared_ptr<const std::string> PassportCache::Store(const SourceKey& key,
-                                                       std::string_view public_address,
-                                                       std::string body,
-                                                       int32_t last_picture_row) {
+                                                        std::string_view public_address,
+                                                        std::string body,
+                                                        int32_t last_picture_row) {
   key_ = key;
   address_ = public_address;
   body_ = std::make_shared<const std::string>(std::move(body));

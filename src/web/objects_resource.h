@@ -1,8 +1,8 @@
 #pragma once
 // GET /GetObjects: passports of the selected objects as one JSON array (UTF-8).
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>

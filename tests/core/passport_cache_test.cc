@@ -27,8 +27,8 @@ FieldData Ints(std::string name, std::vector<int64_t> values, uint8_t type = 1) 
   return f;
 }
 
-FieldData Texts(std::string name, std::vector<std::optional<std::string>> values,
-                uint8_t type = 2, int32_t width = 20) {
+FieldData Texts(std::string name, std::vector<std::optional<std::string>> values, uint8_t type = 2,
+                int32_t width = 20) {
   FieldData f;
   f.Name = std::move(name);
   f.Type = type;
@@ -143,17 +143,26 @@ TEST_F(PassportCacheTest, EveryChangeReachesTheNextRequest) {
     const char* shows;      // a text the body has afterwards
   };
   std::vector<Case> cases = {
-      {"object renamed", [&] { Change("object", 0, {{"name", SlotValue("Omega", 20)}}); },
+      {"object renamed",
+       [&] {
+         Change("object", 0, {{"name", SlotValue("Omega", 20)}});
+       },
        "object", "\"name\":\"Omega\""},
       {"person renamed, no rebuild follows",
-       [&] { Change("otvl", 1, {{"fio", SlotValue("Sidorov", 20)}}); }, nullptr,
-       "\"fullname\":\"Sidorov\""},
-      {"picture caption", [&] { Change("mesmaps", 0, {{"caption", SlotValue("roof", 20)}}); },
+       [&] {
+         Change("otvl", 1, {{"fio", SlotValue("Sidorov", 20)}});
+       },
+       nullptr, "\"fullname\":\"Sidorov\""},
+      {"picture caption",
+       [&] {
+         Change("mesmaps", 0, {{"caption", SlotValue("roof", 20)}});
+       },
        "mesmaps", "\"text\":\"roof\""},
       {"person linked",
        [&] {
-         Change("otvls", 3, {{"n_abs", IntValue(303, 4)}, {"obj", IntValue(12, 4)},
-                             {"pers", IntValue(200, 4)}});
+         Change(
+             "otvls", 3,
+             {{"n_abs", IntValue(303, 4)}, {"obj", IntValue(12, 4)}, {"pers", IntValue(200, 4)}});
        },
        "otvls", "\"position\":\"guard\"}]}}]"},  // under object 12, the last one
       {"object deleted", [&] { Delete("object", 11); }, "object", nullptr},
