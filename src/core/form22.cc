@@ -34,15 +34,15 @@ class TForm22::TableViews {
         pictures_(pictures_table_) {}
 
   WebTableSet Set(ControllerTables& t) AB_REQUIRES(t.Lock) {
-    WebTableSet set{&objects_, &persons_, &pictures_, t.MinObjectRecord, &t.ObjectPersons,
-                    &t.ObjectPictures};
+    return WebTableSet{&objects_, &persons_, &pictures_, t.MinObjectRecord, &t.ObjectPersons,
+                       &t.ObjectPictures};
+  }
+
+  std::optional<SourceKey> Key(ControllerTables& t) AB_REQUIRES(t.Lock) {
     // Views read by view row must hold exactly Count rows, or a read may fall outside them.
-    if (Settled(objects_table_) && Settled(pictures_table_)) {
-      set.Key = SourceKey{objects_table_.ChangeCount(), persons_table_.ChangeCount(),
-                          links_table_.ChangeCount(), pictures_table_.ChangeCount(),
-                          t.ListsVersion};
-    }
-    return set;
+    if (!Settled(objects_table_) || !Settled(pictures_table_)) return std::nullopt;
+    return SourceKey{objects_table_.ChangeCount(), persons_table_.ChangeCount(),
+                     links_table_.ChangeCount(), pictures_table_.ChangeCount(), t.ListsVersion};
   }
 
  private:
@@ -157,6 +157,10 @@ TFQueueC& TForm22::BgQueue() { return *queues_[0]; }
 WebTableSet TForm22::Tables() AB_NO_THREAD_SAFETY_ANALYSIS {
   // The web side holds Lock through LockController, which the analysis cannot follow.
   return views_->Set(tables_);
+}
+
+std::optional<SourceKey> TForm22::TablesKey() AB_NO_THREAD_SAFETY_ANALYSIS {
+  return views_->Key(tables_);
 }
 
 void TForm22::WriteDailyLog(std::string_view text) { daily_log_.WriteDailyLog(text); }

@@ -74,6 +74,7 @@ class TForm22 final : public WebContext {
   WebTableSet Tables() override;
   void WriteDailyLog(std::string_view text) override;
   PassportCache* ObjectsCache() override { return &passport_cache_; }
+  std::optional<SourceKey> TablesKey() override;
   bool PushOutQueue(std::string_view command) override;
   void PollNow() override;
   void SetAwaitedFile(const std::string& name) override;

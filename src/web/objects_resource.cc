@@ -331,9 +331,10 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
   return out.Take();
 }
 
-std::shared_ptr<const std::string> PassportCache::Find(const WebTableSet& t,
+std::shared_ptr<const std::string> PassportCache::Find(const std::optional<SourceKey>& key,
+                                                       const WebTableSet& t,
                                                        std::string_view public_address) {
-  if (!body_ || !t.Key || *t.Key != key_ || public_address != address_) return nullptr;
+  if (!body_ || !key || *key != key_ || public_address != address_) return nullptr;
   // Building moves the cursor row; leave it where a build would have.
   if (last_picture_row_ > 0 && t.Pictures) t.Pictures->SetRecordIndex(last_picture_row_);
   hits_.fetch_add(1, std::memory_order_relaxed);
@@ -362,7 +363,7 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   std::shared_ptr<const std::string> kept;
   if (cache) {
     ContextLock lock(ctx);
-    kept = cache->Find(ctx.Tables(), ctx.Settings().PublicAddress);
+    kept = cache->Find(ctx.TablesKey(), ctx.Tables(), ctx.Settings().PublicAddress);
   }
   if (!kept) {
     size_t hint = filter ? 0 : g_last_full_body.load(std::memory_order_relaxed);
@@ -374,17 +375,18 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
       WriteBody(out, t, address, filter);
       if (cache) {
         cache->CountBuild();
-        if (t.Key && !out.PositionDependent()) {
+        std::optional<SourceKey> key = ctx.TablesKey();
+        if (key && !out.PositionDependent()) {
           int32_t last_picture_row = out.LastPictureRow();
-          kept = cache->Store(*t.Key, address, out.Take(), last_picture_row);
+          kept = cache->Store(*key, address, out.Take(), last_picture_row);
         }
       }
     }
     if (!kept) a.Body = out.Take();
   }
-  // The copy of a kept body is made here, outside the Lock.
-  if (kept) a.Body = *kept;
-  if (!filter) g_last_full_body.store(a.Body.size(), std::memory_order_relaxed);
+  // A kept body is shared with the answer, not copied.
+  if (kept) a.SharedBody = std::move(kept);
+  if (!filter) g_last_full_body.store(a.BodyText().size(), std::memory_order_relaxed);
   return a;
 }
 

@@ -35,7 +35,8 @@ class PassportCache {
  public:
   // The stored body when the key is known and the same as the stored one, and the address the
   // same; moves the cursor row of "mesmaps" where building the body would have left it.
-  std::shared_ptr<const std::string> Find(const WebTableSet& tables,
+  std::shared_ptr<const std::string> Find(const std::optional<SourceKey>& key,
+                                          const WebTableSet& tables,
                                           std::string_view public_address);
   // Keeps the body built from the key's state; returns it.
   std::shared_ptr<const std::string> Store(const SourceKey& key, std::string_view public_address,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,10 @@ class WebContext {
   virtual void WriteDailyLog(std::string_view text) = 0;
   // Where /GetObjects keeps its last unfiltered body; none: every request builds its own.
   virtual PassportCache* ObjectsCache() { return nullptr; }
+  // The change counters of what Tables() shows. None where the tables keep no counters, or
+  // where a read could land outside a view and so depend on where earlier readers left a
+  // table: nothing built from them is reused then.
+  virtual std::optional<SourceKey> TablesKey() { return std::nullopt; }
 
   // Any thread, no lock needed.
   // Queues a complete command text for the server; false when the queue rejects it.

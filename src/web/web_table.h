@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,9 +65,6 @@ struct WebTableSet {
   int32_t MinObjectRecord = 0;
   const PerObjectLists* ObjectPersons = nullptr;   // physical rows of "otvl"
   const PerObjectLists* ObjectPictures = nullptr;  // view rows of "mesmaps"
-  // Unset where the tables keep no counters, or where a read could land outside a view and so
-  // depend on where earlier readers left a table; nothing built from the set is reused then.
-  std::optional<SourceKey> Key;
 };
 
 }  // namespace ab

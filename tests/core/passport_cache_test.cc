@@ -110,7 +110,7 @@ class PassportCacheTest : public ::testing::Test {
     });
   }
 
-  std::string Served(std::string_view body = "") { return GetObjects(*form, body).Body; }
+  std::string Served(std::string_view body = "") { return GetObjects(*form, body).BodyText(); }
   std::string Fresh(std::optional<int32_t> filter = std::nullopt) {
     ContextLock hold(*form);
     return BuildObjectPassports(form->Tables(), form->Settings().PublicAddress, filter);
