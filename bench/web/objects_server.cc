@@ -1,7 +1,9 @@
 // The real HTTP API over the /GetObjects fixture, for load generators outside the process:
-//   web_objects_server [--port N] [--body FILE] [--objects N]
+//   web_objects_server [--port N] [--body FILE] [--objects N] [--no-cache 1]
 // Serves on 127.0.0.1 until SIGINT or SIGTERM. Prints "port N" once it listens. With --body,
-// first writes the /GetObjects body to FILE, so another server can serve the same bytes.
+// first writes the /GetObjects body to FILE, so another server can serve the same bytes. The
+// tables do not change, so the unfiltered body is built once and then reused, as the program
+// does between changes; --no-cache 1 builds it for every request.
 
 #include <pthread.h>
 
@@ -26,7 +28,7 @@ constexpr const char* kPublicAddress = "127.0.0.1:8090";
 // The controller's side as far as /GetObjects needs it; the daily log is counted, not written.
 class BenchContext final : public WebContext {
  public:
-  explicit BenchContext(const WebTableSet& set) : set_(set) {
+  BenchContext(const WebTableSet& set, bool cache) : set_(set), use_cache_(cache) {
     settings_.PublicAddress = kPublicAddress;
     bg_.Name = "bg";
   }
@@ -38,6 +40,9 @@ class BenchContext final : public WebContext {
   TFQueueC& BgQueue() override { return bg_; }
   WebTableSet Tables() override { return set_; }
   void WriteDailyLog(std::string_view) override { ++log_lines_; }
+  PassportCache* ObjectsCache() override { return use_cache_ ? &cache_ : nullptr; }
+  // Nothing changes the tables or the lists while the server runs.
+  std::optional<SourceKey> TablesKey() override { return SourceKey{}; }
   bool PushOutQueue(std::string_view) override { return true; }
   void PollNow() override {}
   void SetAwaitedFile(const std::string&) override {}
@@ -49,6 +54,8 @@ class BenchContext final : public WebContext {
   WebCounters counters_;
   TFQueueC bg_;
   WebTableSet set_;
+  bool use_cache_;
+  PassportCache cache_;
   std::mutex lock_;
   int64_t log_lines_ = 0;
 };
@@ -60,6 +67,7 @@ int main(int argc, char** argv) {
   uint16_t port = 0;
   const char* body_file = nullptr;
   int objects = ab::bench::kDefaultObjects;
+  bool cache = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--port"))
       port = static_cast<uint16_t>(std::atoi(argv[i + 1]));
@@ -67,9 +75,11 @@ int main(int argc, char** argv) {
       body_file = argv[i + 1];
     else if (!std::strcmp(argv[i], "--objects"))
       objects = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--no-cache"))
+      cache = std::atoi(argv[i + 1]) == 0;
   }
   ab::bench::ObjectsFixture fixture(objects);
-  ab::BenchContext ctx(fixture.set);
+  ab::BenchContext ctx(fixture.set, cache);
   if (body_file) {
     std::string body;
     {

@@ -73,7 +73,10 @@ void ControllerTables::RebuildPersonLists() {
   for (auto& entry : ObjectPersons) entry.clear();
   TBaseClient* links = Table(PersonLinkTableIndex);
   TBaseClient* persons = Table(PersonTableIndex);
-  if (!links || !persons) return;
+  if (!links || !persons) {
+    ++ListsVersion;
+    return;
+  }
   for (int32_t i = 1; i <= links->Count(); ++i) {
     int32_t object = 0, p = 0;
     if (!IntegerAt(*links, 7, i, object) || !IntegerAt(*links, 8, i, p)) continue;
@@ -82,12 +85,16 @@ void ControllerTables::RebuildPersonLists() {
     int32_t r = persons->RowOfNumber(p);
     if (r != 0) ObjectPersons[static_cast<size_t>(k)].push_back(r);
   }
+  ++ListsVersion;
 }
 
 void ControllerTables::RebuildPictureLists() {
   for (auto& entry : ObjectPictures) entry.clear();
   TBaseClient* maps = Table(MapTableIndex);
-  if (!maps) return;
+  if (!maps) {
+    ++ListsVersion;
+    return;
+  }
   for (int32_t i = 1; i <= maps->Count(); ++i) {
     int32_t object = 0;
     if (!IntegerAt(*maps, 7, i, object)) continue;
@@ -95,6 +102,7 @@ void ControllerTables::RebuildPictureLists() {
     if (k >= 0 && k < static_cast<int64_t>(ObjectPictures.size()))
       ObjectPictures[static_cast<size_t>(k)].push_back(i);
   }
+  ++ListsVersion;
 }
 
 }  // namespace ab

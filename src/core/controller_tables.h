@@ -48,6 +48,9 @@ class ControllerTables {
   int32_t MinObjectRecord AB_GUARDED_BY(Lock) = 0;
   std::vector<std::vector<int32_t>> ObjectPersons AB_GUARDED_BY(Lock);
   std::vector<std::vector<int32_t>> ObjectPictures AB_GUARDED_BY(Lock);
+  // Moves at the end of every rebuild of either list, so that an answer built from the lists
+  // can be reused while it stays put.
+  uint64_t ListsVersion AB_GUARDED_BY(Lock) = 0;
 
  private:
   TBaseClient* Table(int32_t index) AB_REQUIRES(Lock);

@@ -25,16 +25,35 @@ class TForm22::HttpPort final : public HttpServerPort {
 class TForm22::TableViews {
  public:
   explicit TableViews(ControllerTables& t) AB_NO_THREAD_SAFETY_ANALYSIS
-      : objects_(*t.Tables[static_cast<size_t>(t.ObjectTableIndex)]),
-        persons_(*t.Tables[static_cast<size_t>(t.PersonTableIndex)]),
-        pictures_(*t.Tables[static_cast<size_t>(t.MapTableIndex)]) {}
+      : objects_table_(*t.Tables[static_cast<size_t>(t.ObjectTableIndex)]),
+        persons_table_(*t.Tables[static_cast<size_t>(t.PersonTableIndex)]),
+        links_table_(*t.Tables[static_cast<size_t>(t.PersonLinkTableIndex)]),
+        pictures_table_(*t.Tables[static_cast<size_t>(t.MapTableIndex)]),
+        objects_(objects_table_),
+        persons_(persons_table_),
+        pictures_(pictures_table_) {}
 
   WebTableSet Set(ControllerTables& t) AB_REQUIRES(t.Lock) {
     return WebTableSet{&objects_, &persons_, &pictures_, t.MinObjectRecord, &t.ObjectPersons,
                        &t.ObjectPictures};
   }
 
+  std::optional<SourceKey> Key(ControllerTables& t) AB_REQUIRES(t.Lock) {
+    // Views read by view row must hold exactly Count rows, or a read may fall outside them.
+    if (!Settled(objects_table_) || !Settled(pictures_table_)) return std::nullopt;
+    return SourceKey{objects_table_.ChangeCount(), persons_table_.ChangeCount(),
+                     links_table_.ChangeCount(), pictures_table_.ChangeCount(), t.ListsVersion};
+  }
+
  private:
+  static bool Settled(const TBaseClient& table) {
+    return table.Count() >= 0 && static_cast<size_t>(table.Count()) == table.View().size();
+  }
+
+  TBaseClient& objects_table_;
+  TBaseClient& persons_table_;
+  TBaseClient& links_table_;
+  TBaseClient& pictures_table_;
   BaseClientTable objects_;
   BaseClientTable persons_;
   BaseClientTable pictures_;
@@ -138,6 +157,10 @@ TFQueueC& TForm22::BgQueue() { return *queues_[0]; }
 WebTableSet TForm22::Tables() AB_NO_THREAD_SAFETY_ANALYSIS {
   // The web side holds Lock through LockController, which the analysis cannot follow.
   return views_->Set(tables_);
+}
+
+std::optional<SourceKey> TForm22::TablesKey() AB_NO_THREAD_SAFETY_ANALYSIS {
+  return views_->Key(tables_);
 }
 
 void TForm22::WriteDailyLog(std::string_view text) { daily_log_.WriteDailyLog(text); }

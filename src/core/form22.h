@@ -23,6 +23,7 @@
 #include "link/link_sync.h"
 #include "util/clock.h"
 #include "util/queue.h"
+#include "web/objects_resource.h"
 #include "web/web_api.h"
 #include "web/web_context.h"
 
@@ -72,6 +73,8 @@ class TForm22 final : public WebContext {
   TFQueueC& BgQueue() override;
   WebTableSet Tables() override;
   void WriteDailyLog(std::string_view text) override;
+  PassportCache* ObjectsCache() override { return &passport_cache_; }
+  std::optional<SourceKey> TablesKey() override;
   bool PushOutQueue(std::string_view command) override;
   void PollNow() override;
   void SetAwaitedFile(const std::string& name) override;
@@ -97,6 +100,7 @@ class TForm22 final : public WebContext {
   std::unique_ptr<WebApi> web_;
   std::unique_ptr<HttpPort> http_port_;
   std::unique_ptr<TableViews> views_;
+  PassportCache passport_cache_;
   std::unique_ptr<StatusTicker> ticker_;
   bool created_ = false;
   bool closed_ = false;

@@ -18,6 +18,7 @@ std::filesystem::path TBaseClient::CacheDir() const { return BaseDir_ / "temp" /
 std::filesystem::path TBaseClient::ArchiveDir() const { return BaseDir_ / "arh" / NameTable; }
 
 int32_t TBaseClient::AddField(const FieldDescriptor& d) {
+  ++ChangeCount_;
   std::string name = d.Name.substr(0, 15);
   for (size_t i = 0; i < Fields.size(); ++i)
     if (Fields[i]->FieldName == name) return static_cast<int32_t>(i);
@@ -26,6 +27,7 @@ int32_t TBaseClient::AddField(const FieldDescriptor& d) {
 }
 
 void TBaseClient::Clear() {
+  ++ChangeCount_;
   RowCount_ = 0;
   Count_ = 0;
   Fields.clear();
@@ -197,6 +199,7 @@ Verdict Condition(const FieldGFB& f, size_t row0) {
 }  // namespace
 
 void TBaseClient::Refresh() {
+  ++ChangeCount_;  // also when there is nothing to rebuild: the caller may have written Fields
   if (Fields.size() < 2 || Fields[1]->Data.Bytes.empty()) return;
   const FieldGFB& first = *Fields[0];
   const std::vector<uint8_t>& flags = Fields[1]->Data.Bytes;

@@ -86,7 +86,15 @@ class TBaseClient {
   int32_t RowCount() const { return RowCount_; }
   int32_t Count() const { return Count_; }
   // Sets RowCount and Count, touching nothing else.
-  void SetCount(int32_t n) { RowCount_ = Count_ = n; }
+  void SetCount(int32_t n) {
+    ++ChangeCount_;
+    RowCount_ = Count_ = n;
+  }
+
+  // Moves on every call that can change what the table shows (loads, row changes, deletions,
+  // Clear, Refresh and the view settings), so that an answer built from the table can be
+  // reused while it stays put. Code that writes Fields directly calls Refresh afterwards.
+  uint64_t ChangeCount() const { return ChangeCount_; }
 
   // ---- view ----
   // Rebuilds View, Count and NumberIndex from the non-deleted rows (filter, master/slave and
@@ -201,6 +209,7 @@ class TBaseClient {
   std::vector<int32_t> NumberIndex_;
   int32_t NumberMin_ = 0;
   int32_t NumberMax_ = 0;
+  uint64_t ChangeCount_ = 0;
 
   friend class FieldGFB;
 };

@@ -198,6 +198,7 @@ void StoreValue(FieldGFB& f, size_t row, const uint8_t* p) {
 }  // namespace
 
 bool TBaseClient::ApplyRowChange(int32_t row, std::span<const uint8_t> record) {
+  ++ChangeCount_;
   if (record.size() < kChangeEntries || row < 0) return false;
   int32_t rows = GetI32(record.data() + kChangeRowCount);
   if (rows < 0 || rows > kMaxRowCount) return false;
@@ -229,6 +230,7 @@ bool TBaseClient::ApplyRowChange(int32_t row, std::span<const uint8_t> record) {
 }
 
 bool TBaseClient::MarkDeleted(int32_t number) {
+  ++ChangeCount_;
   FieldGFB* numbers = FindField("n_abs");
   if (!numbers) return false;
   size_t rows = std::min(static_cast<size_t>(std::max(RowCount_, 0)), numbers->Data.Ints.size());

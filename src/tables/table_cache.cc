@@ -218,6 +218,7 @@ FilePtr TBaseClient::OpenShared(const std::filesystem::path& path, int attempts)
 }
 
 void TBaseClient::LoadCache() {
+  ++ChangeCount_;
   if (!CacheEnabled || !SafeFileName(NameTable)) return;
   std::error_code ec;
   std::filesystem::path structure_path = CacheDir() / (NameTable + ".cacheb");

@@ -135,6 +135,7 @@ void TBaseClient::FinishLoad() {
 }
 
 TableLoadResult TBaseClient::LoadRawImage(std::span<const uint8_t> image) {
+  ++ChangeCount_;
   MemorySource src(image);
   return LoadRaw(src, nullptr);
 }
@@ -224,6 +225,7 @@ TableLoadResult TBaseClient::LoadRaw(ByteSource& src, Bytes* structure_cache) {
 }
 
 TableLoadResult TBaseClient::LoadFromFile(const std::filesystem::path& path) {
+  ++ChangeCount_;
   std::filesystem::path full = BaseDir_ / path;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(full, ec)) return TableLoadResult::kNoFile;
@@ -289,6 +291,7 @@ int32_t StrictInt(std::string_view s) {
 }  // namespace
 
 void TBaseClient::LoadTableData(std::string_view text) {
+  ++ChangeCount_;
   if (JsonGetValue(text, "$c$") == "tabledata") {
     int32_t rows = ParseInt32(JsonGetValue(text, "count")).value_or(0);
     // A negative or absurd count is taken as no rows: columns are sized from it.

@@ -2,6 +2,7 @@
 // A request as the handler sees it and the answer it gives, free of any HTTP library type so the
 // handler can be tested without a socket.
 
+#include <memory>
 #include <string>
 
 namespace ab {
@@ -21,6 +22,10 @@ struct HttpAnswer {
   std::string ContentType;      // empty: the server default "text/html"
   std::string ContentEncoding;  // empty: no Content-Encoding header
   std::string Body;
+  // When set, the body instead of Body: a text kept elsewhere, sent without a copy.
+  std::shared_ptr<const std::string> SharedBody;
+
+  const std::string& BodyText() const { return SharedBody ? *SharedBody : Body; }
 };
 
 inline constexpr char kDefaultContentType[] = "text/html";

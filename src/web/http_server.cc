@@ -5,6 +5,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/http/span_body.hpp>
 #include <exception>
 #include <future>
 #include <optional>
@@ -46,8 +47,11 @@ struct HttpServer::Session {
   std::array<char, 16384> chunk{};
   size_t drained = 0;
   bool closed = false;
-  std::optional<http::response<http::string_body>> response;
-  std::optional<http::response_serializer<http::string_body>> serializer;
+  // The answer's body, owned here or shared with whoever keeps it, while it is written.
+  std::string body;
+  std::shared_ptr<const std::string> shared_body;
+  std::optional<http::response<http::span_body<const char>>> response;
+  std::optional<http::response_serializer<http::span_body<const char>>> serializer;
   std::optional<http::response<http::empty_body>> interim;
   std::optional<http::response_serializer<http::empty_body>> interim_serializer;
 };
@@ -345,7 +349,10 @@ void HttpServer::Answer(const std::shared_ptr<Session>& s, HttpAnswer a, bool he
           a.ContentType.empty() ? std::string(kDefaultContentType) : a.ContentType);
   if (!a.ContentEncoding.empty()) res.set(http::field::content_encoding, a.ContentEncoding);
   res.keep_alive(false);
-  res.body() = std::move(a.Body);
+  s->shared_body = std::move(a.SharedBody);
+  s->body = std::move(a.Body);
+  const std::string& text = s->shared_body ? *s->shared_body : s->body;
+  res.body() = {text.data(), text.size()};
   res.prepare_payload();
   s->serializer.emplace(res);
   s->stream.expires_after(limits_.RequestDeadline);

@@ -120,9 +120,20 @@ class BodyWriter {
     return std::move(buf_);
   }
 
+  // The cursor row of "mesmaps" as each picture is read. A row outside the view leaves the
+  // cursor, and so the text read, where an earlier reader put it: that body is not reused.
+  void NotePictureRow(int32_t view_row, int32_t view_rows) {
+    last_picture_row_ = view_row;
+    if (view_row < 1 || view_row > view_rows) position_dependent_ = true;
+  }
+  int32_t LastPictureRow() const { return last_picture_row_; }
+  bool PositionDependent() const { return position_dependent_; }
+
  private:
   std::string buf_;
   size_t len_ = 0;
+  int32_t last_picture_row_ = 0;
+  bool position_dependent_ = false;
 };
 
 bool InLists(const PerObjectLists* lists, int64_t k) {
@@ -149,6 +160,7 @@ void PutPictures(BodyWriter& out, const WebTableSet& t, const Sources<Table>& sr
     for (int32_t v : (*t.ObjectPictures)[static_cast<size_t>(k)]) {
       if (!first) out.Put(',');
       first = false;
+      out.NotePictureRow(v, m.Count());
       m.SetRecordIndex(v);
       int32_t id = m.AsInteger(1);
       out.Put("{\"pic_id\":\"");
@@ -319,6 +331,27 @@ std::string BuildObjectPassports(const WebTableSet& t, std::string_view public_a
   return out.Take();
 }
 
+std::shared_ptr<const std::string> PassportCache::Find(const std::optional<SourceKey>& key,
+                                                       const WebTableSet& t,
+                                                       std::string_view public_address) {
+  if (!body_ || !key || *key != key_ || public_address != address_) return nullptr;
+  // Building moves the cursor row; leave it where a build would have.
+  if (last_picture_row_ > 0 && t.Pictures) t.Pictures->SetRecordIndex(last_picture_row_);
+  hits_.fetch_add(1, std::memory_order_relaxed);
+  return body_;
+}
+
+std::shared_ptr<const std::string> PassportCache::Store(const SourceKey& key,
+                                                        std::string_view public_address,
+                                                        std::string body,
+                                                        int32_t last_picture_row) {
+  key_ = key;
+  address_ = public_address;
+  body_ = std::make_shared<const std::string>(std::move(body));
+  last_picture_row_ = last_picture_row;
+  return body_;
+}
+
 HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   std::optional<int32_t> filter;
   std::string id = JsonGetValue(body, "object_id");
@@ -326,14 +359,34 @@ HttpAnswer GetObjects(WebContext& ctx, std::string_view body) {
   HttpAnswer a;
   a.ContentType = "text/json; charset=utf-8";
   a.ContentEncoding = "utf-8";
-  size_t hint = filter ? 0 : g_last_full_body.load(std::memory_order_relaxed);
-  BodyWriter out(hint + hint / 8);
-  {
+  PassportCache* cache = filter ? nullptr : ctx.ObjectsCache();
+  std::shared_ptr<const std::string> kept;
+  if (cache) {
     ContextLock lock(ctx);
-    WriteBody(out, ctx.Tables(), ctx.Settings().PublicAddress, filter);
+    kept = cache->Find(ctx.TablesKey(), ctx.Tables(), ctx.Settings().PublicAddress);
   }
-  a.Body = out.Take();
-  if (!filter) g_last_full_body.store(a.Body.size(), std::memory_order_relaxed);
+  if (!kept) {
+    size_t hint = filter ? 0 : g_last_full_body.load(std::memory_order_relaxed);
+    BodyWriter out(hint + hint / 8);
+    {
+      ContextLock lock(ctx);
+      WebTableSet t = ctx.Tables();
+      const std::string& address = ctx.Settings().PublicAddress;
+      WriteBody(out, t, address, filter);
+      if (cache) {
+        cache->CountBuild();
+        std::optional<SourceKey> key = ctx.TablesKey();
+        if (key && !out.PositionDependent()) {
+          int32_t last_picture_row = out.LastPictureRow();
+          kept = cache->Store(*key, address, out.Take(), last_picture_row);
+        }
+      }
+    }
+    if (!kept) a.Body = out.Take();
+  }
+  // A kept body is shared with the answer, not copied.
+  if (kept) a.SharedBody = std::move(kept);
+  if (!filter) g_last_full_body.store(a.BodyText().size(), std::memory_order_relaxed);
   return a;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,8 @@
 #include "web/web_table.h"
 
 namespace ab {
+
+class PassportCache;
 
 // Configuration texts, fixed before the server starts (Windows-1251 like every inner text).
 struct WebSettings {
@@ -55,6 +58,12 @@ class WebContext {
   virtual TFQueueC& BgQueue() = 0;
   virtual WebTableSet Tables() = 0;
   virtual void WriteDailyLog(std::string_view text) = 0;
+  // Where /GetObjects keeps its last unfiltered body; none: every request builds its own.
+  virtual PassportCache* ObjectsCache() { return nullptr; }
+  // The change counters of what Tables() shows. None where the tables keep no counters, or
+  // where a read could land outside a view and so depend on where earlier readers left a
+  // table: nothing built from them is reused then.
+  virtual std::optional<SourceKey> TablesKey() { return std::nullopt; }
 
   // Any thread, no lock needed.
   // Queues a complete command text for the server; false when the queue rejects it.

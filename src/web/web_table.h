@@ -3,6 +3,7 @@
 // included, must be made under the controller's Lock: positioning is state shared by all readers
 // of the table. Rows and fields are 1-based, as at every table interface.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,6 +52,10 @@ class WebTable {
 
 // Entry k belongs to the object whose record number is MinObjectRecord + k.
 using PerObjectLists = std::vector<std::vector<int32_t>>;
+
+// Change counters of everything a passport body is read from: the four tables and the
+// per-object lists. The same key means the same body.
+using SourceKey = std::array<uint64_t, 5>;
 
 // The four-table view the resources need, valid while the caller holds the controller's Lock.
 struct WebTableSet {

@@ -42,6 +42,7 @@ class HttpServerTest : public ::testing::Test {
             a.ContentEncoding = "utf-8";
           }
           a.Body = "answer:" + r.Body;
+          if (r.Path == "/shared") a.SharedBody = shared_;
           return a;
         },
         limits);
@@ -58,6 +59,12 @@ class HttpServerTest : public ::testing::Test {
 
   std::unique_ptr<HttpServer> server_;
   uint16_t port_ = 0;
+  // Sent for "/shared" in place of the answer's own body.
+  std::shared_ptr<const std::string> shared_ = [] {
+    std::string text(3 * 1024 * 1024 + 7, '\0');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 23);
+    return std::make_shared<const std::string>(std::move(text));
+  }();
   std::atomic<int> calls_{0};
   // Lets one blocked "/block" request go on.
   void Release() {
@@ -111,6 +118,20 @@ TEST_F(HttpServerTest, HeadGetsHeadersWithoutBodyBytes) {
   EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
   EXPECT_EQ(Last().Method, "HEAD");
   EXPECT_EQ(Last().Body, "abc");
+}
+
+TEST_F(HttpServerTest, SharedBodyIsSentInPlaceOfTheOwnOne) {
+  StartServer();
+  auto r = Fetch(port_, http::verb::get, "/shared", "x");
+  ASSERT_TRUE(r.Answered);
+  EXPECT_EQ(r.Headers["Content-Length"], std::to_string(shared_->size()));
+  EXPECT_TRUE(r.Body == *shared_) << r.Body.size();
+  std::string raw = RawExchange(port_, "HEAD /shared HTTP/1.1\r\nHost: h\r\n\r\n", false);
+  EXPECT_NE(raw.find("Content-Length: " + std::to_string(shared_->size()) + "\r\n"),
+            std::string::npos)
+      << raw;
+  EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
+  EXPECT_EQ(Fetch(port_, http::verb::get, "/own", "y").Body, "answer:y");
 }
 
 TEST_F(HttpServerTest, BodyForms) {
