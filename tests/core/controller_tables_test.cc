@@ -7,6 +7,7 @@
 
 #include "support/temp_dir.h"
 #include "tables/table_file_writer.h"
+#include "tables/table_fixture.h"
 
 namespace ab {
 namespace {
@@ -14,13 +15,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-FieldData Ints(std::string name, std::vector<int64_t> values, uint8_t type = 1) {
-  FieldData f;
-  f.Name = std::move(name);
-  f.Type = type;
-  f.Numbers = std::move(values);
-  return f;
-}
+using test::IntField;
 
 // n_abs, p_d, fillers up to field 6, then the given fields as 7, 8, ...
 TableData Table(const std::string& name, std::vector<int64_t> numbers, std::vector<int64_t> flags,
@@ -28,11 +23,11 @@ TableData Table(const std::string& name, std::vector<int64_t> numbers, std::vect
   TableData t;
   t.Name = name;
   t.RowCount = static_cast<int32_t>(numbers.size());
-  t.Fields.push_back(Ints("n_abs", std::move(numbers)));
-  t.Fields.push_back(Ints("p_d", std::move(flags), 3));
-  for (int k = 3; k <= 6; ++k) t.Fields.push_back(Ints("f" + std::to_string(k), {}));
+  t.Fields.push_back(IntField("n_abs", std::move(numbers)));
+  t.Fields.push_back(IntField("p_d", std::move(flags), 3));
+  for (int k = 3; k <= 6; ++k) t.Fields.push_back(IntField("f" + std::to_string(k), {}));
   for (size_t k = 0; k < from_seventh.size(); ++k)
-    t.Fields.push_back(Ints("f" + std::to_string(k + 7), std::move(from_seventh[k])));
+    t.Fields.push_back(IntField("f" + std::to_string(k + 7), std::move(from_seventh[k])));
   return t;
 }
 

@@ -14,18 +14,13 @@
 #include "core/form22.h"
 #include "support/temp_dir.h"
 #include "tables/table_file_writer.h"
+#include "tables/table_fixture.h"
 #include "web/objects_resource.h"
 
 namespace ab {
 namespace {
 
-FieldData Ints(std::string name, std::vector<int64_t> values, uint8_t type = 1) {
-  FieldData f;
-  f.Name = std::move(name);
-  f.Type = type;
-  f.Numbers = std::move(values);
-  return f;
-}
+using test::IntField;
 
 FieldData Texts(std::string name, std::vector<std::optional<std::string>> values, uint8_t type = 2,
                 int32_t width = 20) {
@@ -43,8 +38,8 @@ TableData MakeTable(std::string name, std::vector<int64_t> numbers, int32_t fiel
   TableData t;
   t.Name = std::move(name);
   t.RowCount = static_cast<int32_t>(numbers.size());
-  given.emplace(1, Ints("n_abs", numbers));
-  given.emplace(2, Ints("p_d", std::vector<int64_t>(numbers.size(), 0), 3));
+  given.emplace(1, IntField("n_abs", numbers));
+  given.emplace(2, IntField("p_d", std::vector<int64_t>(numbers.size(), 0), 3));
   for (int32_t n = 1; n <= fields; ++n) {
     auto it = given.find(n);
     t.Fields.push_back(it != given.end() ? it->second : Texts("f" + std::to_string(n), {}, 2, 4));
@@ -55,10 +50,10 @@ TableData MakeTable(std::string name, std::vector<int64_t> numbers, int32_t fiel
 TableData Objects(std::vector<int64_t> numbers, std::vector<std::optional<std::string>> names) {
   std::vector<std::optional<std::string>> flags(numbers.size(), std::string("\x20\0", 2));
   return MakeTable("object", numbers, 139,
-                   {{4, Ints("r_dt", {}, 8)},
+                   {{4, IntField("r_dt", {}, 8)},
                     {8, Texts("name", std::move(names))},
-                    {25, Ints("lon", {}, 6)},
-                    {26, Ints("lat", {}, 6)},
+                    {25, IntField("lon", {}, 6)},
+                    {26, IntField("lat", {}, 6)},
                     {139, Texts("flags", flags, 11, 2)}});
 }
 
@@ -73,11 +68,11 @@ class PassportCacheTest : public ::testing::Test {
     form->FormCreate();
     // Loaded and announced in the order the link uses.
     Load(MakeTable("mesmaps", {100, 101}, 9,
-                   {{7, Ints("obj", {10, 11})}, {9, Texts("caption", {"front", "back"})}}));
+                   {{7, IntField("obj", {10, 11})}, {9, Texts("caption", {"front", "back"})}}));
     Load(MakeTable("otvl", {200, 201}, 11,
                    {{7, Texts("fio", {"Ivanov", "Petrov"})}, {8, Texts("post", {"guard", ""})}}));
     Load(MakeTable("otvls", {300, 301, 302}, 8,
-                   {{7, Ints("obj", {10, 11, 10})}, {8, Ints("pers", {200, 201, 201})}}));
+                   {{7, IntField("obj", {10, 11, 10})}, {8, IntField("pers", {200, 201, 201})}}));
     Load(Objects({10, 11, 12}, {"Alpha", "Beta", "Gamma"}));
   }
 
