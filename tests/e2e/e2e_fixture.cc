@@ -113,13 +113,6 @@ std::string Cp1251ToUtf8(std::string_view s) {
   return out;
 }
 
-std::string Le32(int32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[static_cast<size_t>(i)] = static_cast<char>(static_cast<uint32_t>(v) >> (8 * i));
-  return s;
-}
-
 std::string Base64(std::string_view in) {
   static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;

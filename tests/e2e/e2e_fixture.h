@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "msgserver/msg_server.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 #include "tables/table_file_writer.h"
 
@@ -42,7 +43,7 @@ uint16_t FreeTcpPort();
 // The console's code page for the letters the data set uses (ASCII, Cyrillic, Ё/ё, №).
 std::string Utf8ToCp1251(std::string_view utf8);
 std::string Cp1251ToUtf8(std::string_view cp);
-std::string Le32(int32_t v);
+using test::Le32;
 std::string Base64(std::string_view bytes);
 std::string JsonEsc(std::string_view s);  // quote, backslash and slash only
 std::string XmlEsc(std::string_view s);

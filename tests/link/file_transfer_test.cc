@@ -18,8 +18,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::MakeChunk;
 using test::MakeText;
-using test::ReadAll;
-using test::WriteAll;
+using test::ReadFileText;
+using test::WriteFileText;
 
 class FileTransferTest : public test::SyncFixture {
  protected:
@@ -57,13 +57,13 @@ TEST_F(FileTransferTest, ChunksInAnyOrderWithADuplicateMakeTheFileOnce) {
   EXPECT_TRUE(Events().empty());
   Chunk(2, 3, 960, 1924, body.substr(960, 960));
   EXPECT_EQ(link->LoadPercent.load(), 100);
-  EXPECT_EQ(ReadAll(Temp("d.bin")), body);
+  EXPECT_EQ(ReadFileText(Temp("d.bin")), body);
   EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"getfileok\",\"name\":\"d.bin\"}"});
   EXPECT_EQ(link->DuplicateChunks.load(), 1);
   // A late repeat of a chunk of the finished file is ignored.
   FromServer(MakeChunk(kKindFile, number, 2, 3, 960, 1924, "zzzz"));
   Step();
-  EXPECT_EQ(ReadAll(Temp("d.bin")), body);
+  EXPECT_EQ(ReadFileText(Temp("d.bin")), body);
 }
 
 TEST_F(FileTransferTest, TheAwaitedFileRaisesItsFlagAndStays) {
@@ -72,7 +72,7 @@ TEST_F(FileTransferTest, TheAwaitedFileRaisesItsFlagAndStays) {
   EXPECT_FALSE(sync->FileArrived.load());
   ServeFile("pic7.bmp", "BM..");
   EXPECT_TRUE(sync->FileArrived.load());
-  EXPECT_EQ(ReadAll(Temp("pic7.bmp")), "BM..");
+  EXPECT_EQ(ReadFileText(Temp("pic7.bmp")), "BM..");
 }
 
 TEST_F(FileTransferTest, TheEleventhAnnouncementWithoutDataResetsWithCode12) {
@@ -135,7 +135,7 @@ TEST_F(FileTransferTest, ChunkBeyondTheFileSizeIsRefused) {
   Chunk(1, 2, 0, 1000, std::string(960, 'k'));
   EXPECT_TRUE(Events().empty());  // the refused chunk 2 was not counted
   Chunk(2, 2, 960, 1000, std::string(40, 'm'));
-  EXPECT_EQ(ReadAll(Temp("s.bin")), std::string(960, 'k') + std::string(40, 'm'));
+  EXPECT_EQ(ReadFileText(Temp("s.bin")), std::string(960, 'k') + std::string(40, 'm'));
   EXPECT_EQ(Events(), std::vector<std::string>{"{\"$c$\":\"getfileok\",\"name\":\"s.bin\"}"});
 }
 
@@ -165,15 +165,15 @@ TEST_F(FileTransferTest, ArchivesGoToFoldersOfTheirDate) {
       {"obj_20240315", fs::path("2024") / "03"},
   };
   // An older flat copy is moved out of the way and replaced.
-  WriteAll(server / "obj_2024.fz8", "old");
+  WriteFileText(server / "obj_2024.fz8", "old");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Command("{\"$c$\":\"getarchiveok\",\"name\":\"x\",\"filename\":\"arh\\\\" + c.name + ".a\"}");
     ServeFile(c.name + ".a", Archive(c.name, "MMMM", "PP", "ZZZZZZ"));
     const fs::path base = server / c.folder / c.name;
-    EXPECT_EQ(ReadAll(base.string() + ".fm8"), "MMMM");
-    EXPECT_EQ(ReadAll(base.string() + ".fp8"), "PP");
-    EXPECT_EQ(ReadAll(base.string() + ".fz8"), "ZZZZZZ");
+    EXPECT_EQ(ReadFileText(base.string() + ".fm8"), "MMMM");
+    EXPECT_EQ(ReadFileText(base.string() + ".fp8"), "PP");
+    EXPECT_EQ(ReadFileText(base.string() + ".fz8"), "ZZZZZZ");
     EXPECT_FALSE(fs::exists(Temp(c.name + ".a")));
     EXPECT_EQ(Events(),
               std::vector<std::string>{"{\"$c$\":\"archiveload\",\"name\":\"" + c.name + "\"}"});
@@ -248,7 +248,7 @@ class FileSendTest : public test::SyncFixture {
 
 TEST_F(FileSendTest, OfferRepeatsUntilAcceptedThenTheFileGoesOut) {
   const std::string body(1500, 'q');
-  WriteAll(dir.path() / "out" / "f.txt", body);
+  WriteFileText(dir.path() / "out" / "f.txt", body);
   ASSERT_TRUE(link->FileQueue.Push("{\"name\":\"out\\\\f.txt\",\"nameinserv\":\"srv\\\\f.txt\"}"));
   Step();
   const std::string offer = std::string("{\"$c$\":\"sendfile\",\"name\":\"out\\\\f.txt\",") +
@@ -267,7 +267,7 @@ TEST_F(FileSendTest, OfferRepeatsUntilAcceptedThenTheFileGoesOut) {
 }
 
 TEST_F(FileSendTest, EmptyFileIsOneChunkWithoutData) {
-  WriteAll(dir.path() / "e.txt", "");
+  WriteFileText(dir.path() / "e.txt", "");
   ASSERT_TRUE(link->FileQueue.Push("{\"name\":\"e.txt\",\"nameinserv\":\"e\"}"));
   Step();
   Take();
@@ -287,7 +287,7 @@ TEST_F(FileSendTest, EmptyFileIsOneChunkWithoutData) {
 TEST_F(FileSendTest, PathsOutsideTheWorkingDirectoryAreDroppedLikeMissingFiles) {
   const fs::path secret =
       dir.path().parent_path() / ("ab-secret-" + std::to_string(std::random_device{}()));
-  WriteAll(secret, "secret");
+  WriteFileText(secret, "secret");
   fs::create_directories(dir.path() / "in");
   fs::create_symlink(secret, dir.path() / "in" / "link.txt");
   const std::vector<std::string> names = {

@@ -21,8 +21,8 @@ std::string Back(int i) { return "{\"$c$\":\"back\",\"i\":" + std::to_string(i) 
 class OutboxDriveTest : public test::SyncFixture {
  protected:
   void Store(int32_t pending, const std::string& bs0) {
-    test::WriteAll(dir.path() / "dd8" / "backsoob.dat", test::OutboxIndex(pending, 0, 0));
-    test::WriteAll(dir.path() / "dd8" / "bs0.dat", bs0);
+    test::WriteFileText(dir.path() / "dd8" / "backsoob.dat", test::OutboxIndex(pending, 0, 0));
+    test::WriteFileText(dir.path() / "dd8" / "bs0.dat", bs0);
   }
   void Start() {
     if (link) link->Sync = nullptr;

@@ -17,6 +17,7 @@
 #include "link/link_sync.h"
 #include "link/memory_socket.h"
 #include "link_test_util.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 #include "tables/table_file_writer.h"
 #include "util/json.h"
@@ -46,16 +47,6 @@ inline TableData SmallTable(const std::string& name, std::vector<int64_t> number
   for (int64_t x : numbers) v.Numbers.push_back(x * 10);
   t.Fields = {n, pd, v};
   return t;
-}
-
-inline std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteAll(const std::filesystem::path& p, const std::string& content) {
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
 }
 
 inline std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }

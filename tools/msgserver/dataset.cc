@@ -24,7 +24,7 @@ constexpr std::uintmax_t kMaxPicture = 8u << 20;
 
 enum class Kind { kInt, kByte, kText, kCardinal, kSingle, kFlags };
 
-struct FieldSpec {
+struct ObjectFieldLayout {
   int Position;
   const char* Name;
   Kind Type;
@@ -63,7 +63,7 @@ int32_t WidthOf(Kind k) {
 
 // The fields of "object" that carry data; every other position up to the last is a field of
 // the server's schema that the driver does not read, sent without a column.
-constexpr FieldSpec kObjectFields[] = {
+constexpr ObjectFieldLayout kObjectFields[] = {
     {1, "n_abs", Kind::kInt},           {2, "p_d", Kind::kByte},
     {4, "dt_upd", Kind::kCardinal},     {5, "number", Kind::kInt},
     {6, "typeo", Kind::kByte},          {8, "name", Kind::kText},
@@ -77,7 +77,7 @@ constexpr FieldSpec kObjectFields[] = {
 };
 constexpr int kObjectFieldCount = 210;
 
-const FieldSpec* ObjectSpec(std::string_view name) {
+const ObjectFieldLayout* FindObjectField(std::string_view name) {
   for (const auto& f : kObjectFields) {
     if (name == f.Name) return &f;
   }
@@ -561,9 +561,10 @@ std::vector<TableData> BuildTables(const DataSet& d) {
     links[8].Numbers.push_back(l.Person);
   }
 
-  std::vector<std::pair<int, FieldData>> specs;
-  for (const auto& f : kObjectFields) specs.emplace_back(f.Position, Field(f.Name, f.Type));
-  TableBuilder objects("object", static_cast<int>(d.Objects.size()), kObjectFieldCount, specs);
+  std::vector<std::pair<int, FieldData>> object_fields;
+  for (const auto& f : kObjectFields) object_fields.emplace_back(f.Position, Field(f.Name, f.Type));
+  TableBuilder objects("object", static_cast<int>(d.Objects.size()), kObjectFieldCount,
+                       object_fields);
   for (const auto& o : d.Objects) {
     objects[1].Numbers.push_back(o.Id);
     objects[2].Numbers.push_back(DeletedFlag(o.Deleted));
@@ -662,13 +663,13 @@ ObjectFieldChange ChangeObject(ObjectRow& o, const std::string& key, const std::
     r.Error = "unknown field '" + key + "'; fields: " + ChangeableFields();
     return r;
   }
-  const FieldSpec& spec = *ObjectSpec(c->Field);
+  const ObjectFieldLayout& layout = *FindObjectField(c->Field);
   const auto bad = [&](const std::string& what) {
     r.Error = "'" + key + "' takes " + what;
     return r;
   };
   Bytes bytes;
-  switch (spec.Type) {
+  switch (layout.Type) {
     case Kind::kText: {
       const std::string text = Utf8ToCp1251(value);
       if (text.size() >= static_cast<size_t>(kTextWidth)) return bad("at most 255 characters");
@@ -686,13 +687,13 @@ ObjectFieldChange ChangeObject(ObjectRow& o, const std::string& key, const std::
     }
     case Kind::kInt:
     case Kind::kByte: {
-      const int64_t hi = spec.Type == Kind::kByte ? 255 : std::numeric_limits<int32_t>::max() - 1;
+      const int64_t hi = layout.Type == Kind::kByte ? 255 : std::numeric_limits<int32_t>::max() - 1;
       const auto v = WholeNumber(value, 0, hi);
       if (!v) return bad("a whole number from 0 to " + std::to_string(hi));
       if (key == "number") o.Number = static_cast<int32_t>(*v);
       if (key == "typeo") o.Typeo = static_cast<int32_t>(*v);
       if (key == "state") o.State = static_cast<int32_t>(*v);
-      bytes = IntValue(*v, WidthOf(spec.Type));
+      bytes = IntValue(*v, WidthOf(layout.Type));
       break;
     }
     case Kind::kSingle: {
@@ -715,7 +716,7 @@ ObjectFieldChange ChangeObject(ObjectRow& o, const std::string& key, const std::
     case Kind::kCardinal:
       break;
   }
-  r.Entries.push_back({spec.Name, std::move(bytes)});
+  r.Entries.push_back({layout.Name, std::move(bytes)});
   const auto stamp = static_cast<uint32_t>(
       std::clamp<int64_t>(now - kUnix2000, 0, std::numeric_limits<uint32_t>::max()));
   if (key == "state") {
